@@ -1,0 +1,2 @@
+// Composition root of the agent (being built).
+int main() { return 0; }

@@ -1,0 +1,36 @@
+#include "foundation/KException.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+namespace kelvo {
+
+TKException::TKException(std::string message) : message_(std::move(message)) {}
+
+TKException::TKException(std::string message, const std::exception& inner)
+    : message_(std::move(message)) {
+  if (auto* k = dynamic_cast<const TKException*>(&inner)) {
+    origin_ = k->FullMessage();
+  } else {
+    origin_ = inner.what();
+  }
+}
+
+std::string TKException::FullMessage() const {
+  if (origin_.empty()) return message_;
+  return message_ + " (raised from " + origin_ + ")";
+}
+
+std::string ExceptionClassName(const std::exception& e) {
+  if (auto* k = dynamic_cast<const TKException*>(&e)) return k->ClassName();
+  int status = 0;
+  const char* mangled = typeid(e).name();
+  std::unique_ptr<char, void (*)(void*)> name(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(mangled);
+}
+
+}  // namespace kelvo
