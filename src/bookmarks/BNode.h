@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "bookmarks/Hashing.h"
+
 struct _xmlNode;  // libxml2 element, for the XBEL writers
 
 namespace kelvo {
@@ -27,9 +29,6 @@ inline constexpr std::uint8_t kNodeTypeBookmark = 0;
 inline constexpr std::uint8_t kNodeTypeServerBookmark = 1;
 inline constexpr std::uint8_t kNodeTypeXBELBookmark = 3;
 inline constexpr std::uint8_t kNodeTypeFolder = 4;
-
-// Number of identity-key slots per node (hash kinds 0-7).
-inline constexpr int kHashKindCount = 8;
 
 // The engine's pairing field: 0, a small mark value, or the address of the
 // paired node of another tree (uncounted), hence pointer-sized.
@@ -86,6 +85,26 @@ class IBNode : public std::enable_shared_from_this<IBNode> {
   IBNode() = default;
   IBNode(const IBNode&) = default;
   IBNode& operator=(const IBNode&) = default;
+};
+
+// A child's uncounted back-pointer to its parent. It keeps the parent's
+// liveness token weakly, so it reads as none once the parent is destroyed.
+class TParentLink {
+ public:
+  IBNode* Get() const {
+    if (node_ == nullptr || (tracked_ && token_.expired())) return nullptr;
+    return node_;
+  }
+  void Set(IBNode* node) {
+    node_ = node;
+    token_ = node != nullptr ? node->ParentToken() : std::weak_ptr<const void>();
+    tracked_ = !token_.expired();
+  }
+
+ private:
+  IBNode* node_ = nullptr;
+  std::weak_ptr<const void> token_;
+  bool tracked_ = false;
 };
 
 // Target of the folder index walks (IFolder::IndexFolders ...). Whether an

@@ -84,8 +84,7 @@ class TBookmark : public virtual IBookmark {
   std::array<std::string, kHashKindCount> hashes_;
   TNodeTag tag_ = 0;
   std::uint32_t flags_ = 0;
-  IBNode* parent_ = nullptr;
-  std::weak_ptr<const void> parentToken_;  // parent's liveness, see IBNode
+  TParentLink parent_;
   std::string feedURL_;
   std::int32_t id_ = -1;
   bool duplicate_ = false;

@@ -128,8 +128,7 @@ class TFolder : public virtual IFolder {
   std::uint32_t flags_ = 0;
   TNodeTag tag_ = 0;
   mutable std::array<std::string, kHashKindCount> hashes_;  // 6 and 7 on demand
-  IBNode* parent_ = nullptr;
-  std::weak_ptr<const void> parentToken_;
+  TParentLink parent_;
 
  private:
   void EnsureCounts() const;
