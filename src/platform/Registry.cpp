@@ -21,4 +21,35 @@ void SetRegistry(std::shared_ptr<IRegistry> registry) {
   gRegistry = std::move(registry);
 }
 
+const char* RegRootName(TRegRoot root) {
+  switch (root) {
+    case TRegRoot::HKCU: return "HKCU";
+    case TRegRoot::HKLM: return "HKLM";
+    case TRegRoot::None: break;
+  }
+  return "";
+}
+
+std::string NormalizeRegistryPath(const std::string& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (char c : path) {
+    if (c == '\\') {
+      if (!out.empty() && out.back() != '\\') out += c;
+    } else {
+      out += c;
+    }
+  }
+  if (!out.empty() && out.back() == '\\') out.pop_back();
+  return out;
+}
+
+std::string RegistryFold(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 }  // namespace kelvo
