@@ -1,0 +1,37 @@
+#pragma once
+// The few file-system calls that std::filesystem does not offer: a read-only
+// memory mapping of a whole file and a rename that never replaces an
+// existing target. Any thread.
+
+#include <cstddef>
+#include <string>
+#include <system_error>
+
+namespace kelvo {
+
+// Maps a whole regular file read-only for the object's lifetime. A file that
+// cannot be opened or mapped, a folder and an empty file all give an empty
+// mapping (Data() null, Size() 0); Error() then tells why (no error for an
+// empty file).
+class TReadOnlyFileMapping {
+ public:
+  explicit TReadOnlyFileMapping(const std::string& path);
+  ~TReadOnlyFileMapping();
+  TReadOnlyFileMapping(const TReadOnlyFileMapping&) = delete;
+  TReadOnlyFileMapping& operator=(const TReadOnlyFileMapping&) = delete;
+
+  const unsigned char* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+  const std::error_code& Error() const { return error_; }
+
+ private:
+  const unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::error_code error_;
+};
+
+// Renames or moves within one file system; fails (errc::file_exists) when
+// the target exists instead of replacing it.
+bool RenameNoReplace(const std::string& from, const std::string& to, std::error_code& ec);
+
+}  // namespace kelvo
