@@ -5,13 +5,14 @@
 #include <cstdlib>
 #include <memory>
 #include <typeinfo>
+#include <utility>
 
 namespace kelvo {
 
 TKException::TKException(std::string message) : message_(std::move(message)) {}
 
 TKException::TKException(std::string message, const std::exception& inner)
-    : message_(std::move(message)) {
+    : message_(std::move(message)), hasOrigin_(true) {
   if (auto* k = dynamic_cast<const TKException*>(&inner)) {
     origin_ = k->FullMessage();
   } else {
@@ -20,7 +21,7 @@ TKException::TKException(std::string message, const std::exception& inner)
 }
 
 std::string TKException::FullMessage() const {
-  if (origin_.empty()) return message_;
+  if (!hasOrigin_) return message_;
   return message_ + " (raised from " + origin_ + ")";
 }
 

@@ -17,8 +17,10 @@ class TKException : public std::exception {
 
   const std::string& Message() const { return message_; }
   const std::string& Origin() const { return origin_; }
-  // Message alone when there is no origin, else the chained form.
+  // Message + " (raised from " + origin + ")" for an exception raised from
+  // another one; the message alone for one constructed without an inner.
   std::string FullMessage() const;
+  bool HasOrigin() const { return hasOrigin_; }
   // The class name as logged in exception entries ("TKFileException").
   virtual const char* ClassName() const { return "TKException"; }
   const char* what() const noexcept override { return message_.c_str(); }
@@ -26,6 +28,7 @@ class TKException : public std::exception {
  private:
   std::string message_;
   std::string origin_;
+  bool hasOrigin_ = false;
 };
 
 // Class name of any exception for log entries: ClassName() for ours, the
