@@ -317,7 +317,11 @@ std::string CanonicalizeURL(std::string_view url) {
       } else {
         return {};
       }
-      while (r < n && buf[r] == '/') ++r;
+      // Slashes are skipped only while the host has not begun: "http:h/x"
+      // must not lose the slash that ends its one-letter host.
+      if (!hostStartsInOutput) {
+        while (r < n && buf[r] == '/') ++r;
+      }
       if (r == n) return {};
       if (hostStartsInOutput) {
         if (out[5] == 'w' && MatchesAt(buf, r, "ww.")) {
