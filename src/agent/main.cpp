@@ -1,2 +1,96 @@
-// Composition root of the agent (being built).
-int main() { return 0; }
+// Composition root of the agent: builds the concrete platform objects (the
+// registry database, the single-instance lock, the window layer's loop and
+// signals) and runs the main form.
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "agent/Main.h"
+#include "agent/Messages.h"
+#include "foundation/Log.h"
+#include "foundation/PlatformInfo.h"
+#include "platform/InstanceLock.h"
+#include "platform/Registry.h"
+#include "platform/Signals.h"
+#include "platform/SpecialFolders.h"
+#include "platform/SystemInfo.h"
+#include "platform/Window.h"
+#include "platform/linux/SqliteRegistry.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kelvo [--help | --version | /UNINSTALL1]\n"
+    "\n"
+    "Kelvo for Internet Explorer: the resident agent that keeps the Favorites\n"
+    "in step with the link server, keeps their backups and hosts the sidebar.\n"
+    "Only one agent runs per user; starting another one does nothing.\n"
+    "\n"
+    "  --help        show this help and exit\n"
+    "  --version     show the agent's version and exit\n"
+    "  /UNINSTALL1   uninstall mode (also -UNINSTALL1): shows the uninstall dialog\n"
+    "\n"
+    "SIGTERM or SIGINT closes the agent as its \"Close\" menu item does.\n"
+    "Settings: $XDG_CONFIG_HOME/kelvo/registry.db; log: $XDG_DATA_HOME/Kelvo/log/.\n";
+
+// What a user asks of the command line itself; the agent does not start.
+bool AnswerInformationalOption(const std::vector<std::string>& args, int& exitCode) {
+  if (args.size() != 2) return false;
+  if (args[1] == "--help" || args[1] == "-h") {
+    std::fputs(kUsage, stdout);
+    exitCode = 0;
+    return true;
+  }
+  if (args[1] == "--version") {
+    std::printf("kelvo %s\n", kelvo::GetFileVersion().c_str());
+    exitCode = 0;
+    return true;
+  }
+  return false;
+}
+
+void InitializeApplication() {
+  kelvo::SetRegistry(kelvo::OpenRegistryDatabase(kelvo::DefaultRegistryPath()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kelvo;
+  std::vector<std::string> args(argv, argv + argc);
+  int exitCode = 0;
+  if (AnswerInformationalOption(args, exitCode)) return exitCode;
+  SetCommandLine(argc, argv);
+
+  // Process initialisation, before anything can post or assert.
+  RegisteredMessages();
+  InstallAssertionHandler();
+
+  // 1. One agent per user: a second one ends at once, without a trace.
+  TInstanceLock instanceLock;
+  if (!instanceLock.Acquire()) return 0;
+  // 2
+  SetRunMode(RunModeOf(args));
+  // 3
+  try {
+    InitializeApplication();
+  } catch (const std::exception& e) {
+    TLog::Error(std::string("Initialize error:") + e.what());
+  }
+  SetApplicationTitle(kApplicationTitle);
+  {
+    TKelvoFrm form(ExecutablePath());
+    // A stopped agent closes as the tray menu's "Close" does, so that its
+    // shutdown sequence always runs.
+    OnTerminationSignal([&form](int) {
+      if (!form.Closed()) form.MnuExitClick();
+    });
+    form.Create();
+    RunMessageLoop();
+    OnTerminationSignal(nullptr);
+  }
+  instanceLock.Release();
+  return 0;
+}

@@ -67,7 +67,9 @@ void PostQuitMessage(int exitCode);
 // A window procedure, timer or descriptor handler that throws does not end
 // the loop: the exception is handed here with a context text ("window
 // procedure <class> message $0113"). The agent routes it to its log; the
-// default writes one line to stderr. Main thread.
+// default writes one line to stderr. The handler runs inside the catch
+// block, so std::current_exception() there gives the exception itself (it
+// is null for reports that are not exceptions). Main thread.
 using TUncaughtExceptionHandler =
     std::function<void(const std::string& context, const std::string& what)>;
 void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
