@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "foundation/Config.h"
@@ -17,6 +15,7 @@
 #include "foundation/KException.h"
 #include "foundation/Utf8.h"
 #include "platform/DebugSink.h"
+#include "platform/SystemInfo.h"
 
 namespace kelvo {
 
@@ -107,19 +106,6 @@ std::uint32_t ThreadId() {
   return tid;
 }
 
-// Resident set size; throws when it cannot be read (the entry is then
-// discarded).
-std::uint64_t WorkingSetBytes() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::stoull(line.substr(6)) * 1024;  // reported in kB
-    }
-  }
-  throw std::runtime_error("working set size unavailable");
-}
-
 // The text as well-formed UTF-8 (a stray byte becomes U+FFFD) and its
 // number of characters.
 std::string CleanUtf8(const std::string& text, std::size_t& chars) {
@@ -147,7 +133,8 @@ std::string BuildLine(const TKind& kind, const std::string& text) {
   if (s.withIds.load()) {
     std::string memory;
     if (s.withMemory.load()) {
-      double mb = static_cast<double>(WorkingSetBytes()) / (1024.0 * 1024.0);
+      // The working set; a failing query discards the entry.
+      double mb = static_cast<double>(GetResidentSetBytes()) / (1024.0 * 1024.0);
       memory = " " + std::to_string(static_cast<long long>(std::llround(mb))) + "Mb";
     }
     line += TLog::FormatId(ThreadId()) + " " + TLog::FormatId(ProcessId()) + " " + stamp + " " + kind.tag + memory;
