@@ -200,6 +200,8 @@ std::string DetermineLanguage(const std::string& systemLanguageName,
 // --- The main form ----------------------------------------------------------
 
 TKelvoFrm::TKelvoFrm(std::string exePath) : exePath_(std::move(exePath)) {
+  // One main form per run; a new one (tests) starts a run that is not ending.
+  SetApplicationTerminating(false);
   wnd_ = CreateWindowObject(kClassName, [this](HWND h, UINT m, WPARAM w, LPARAM l) {
     return WndProc(h, m, w, l);
   });
