@@ -8,6 +8,7 @@
 #include "bookmarks/BookmarkExceptions.h"
 #include "bookmarks/Folder.h"
 #include "bookmarks/Hashing.h"
+#include "bookmarks/TreeTools.h"
 #include "foundation/Log.h"
 
 namespace kelvo {
@@ -16,27 +17,6 @@ namespace {
 
 std::mutex gTraceLock;
 std::optional<TStringList> gTrace;
-
-// Display-name path of a folder as the server sees it: "/" for the root,
-// "/Top/Sub" below it.
-std::string UnescapedFolderPath(const IBNode* folder) {
-  std::vector<const IBNode*> chain;
-  for (const IBNode* p = folder; p != nullptr; p = p->GetParent()) chain.push_back(p);
-  if (chain.size() <= 1) return "/";
-  std::string path;
-  // chain.back() is the root, which has no name in the path.
-  for (std::size_t i = chain.size() - 1; i-- > 0;) path += "/" + chain[i]->GetName();
-  return path;
-}
-
-// The node's description for log and trace lines.
-std::string DescribeForLog(const IBNode& node) {
-  if (const auto* bookmark = dynamic_cast<const IBookmark*>(&node)) {
-    return "B>" + UnescapedFolderPath(node.GetParent()) + ":" + node.GetName() + ":" + bookmark->GetURL();
-  }
-  if (dynamic_cast<const IFolder*>(&node) != nullptr) return "F>" + UnescapedFolderPath(&node);
-  return std::string();
-}
 
 // Checksums enter the sums as signed 32-bit values.
 std::int32_t SignedChecksum(const std::string& s) { return static_cast<std::int32_t>(StringChecksum(s)); }
@@ -163,7 +143,7 @@ std::string TFolder::ComputeChecksum(bool withOwnKey) const {
   for (const IBNodePtr& child : Children()) {
     try {
       if (!child->IsValid()) {
-        TLog::Debug("BNode not valid for server:" + DescribeForLog(*child));
+        TLog::Debug("BNode not valid for server:" + Describe(child));
         continue;
       }
       const std::string key = child->GetHash(hkNameURLId);
@@ -177,14 +157,14 @@ std::string TFolder::ComputeChecksum(bool withOwnKey) const {
       } else {
         total += static_cast<std::uint32_t>(keySum);
         if (tracing) {
-          THashTrace::Add(key.empty() ? "Empty hash for bookmark:" + DescribeForLog(*child)
+          THashTrace::Add(key.empty() ? "Empty hash for bookmark:" + Describe(child)
                                       : "B>" + key + "[" + std::to_string(keySum) + "]");
         }
       }
     } catch (const TBookmarkException& e) {
-      TLog::LogException(e, "TFolder.GetHash:" + DescribeForLog(*child));
+      TLog::LogException(e, "TFolder.GetHash:" + Describe(child));
     } catch (const TFolderException& e) {
-      TLog::LogException(e, "TFolder.GetHash:" + DescribeForLog(*child));
+      TLog::LogException(e, "TFolder.GetHash:" + Describe(child));
     }
   }
   return std::to_string(static_cast<std::int32_t>(total));
