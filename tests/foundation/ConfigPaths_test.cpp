@@ -7,6 +7,7 @@
 #include "ConfigFixture.h"
 #include "TestHome.h"
 #include "foundation/Config.h"
+#include "foundation/Log.h"
 
 namespace kelvo {
 namespace {
@@ -163,6 +164,17 @@ TEST_F(ConfigPrefsTest, FileIsKeptOnceLoaded) {
   EXPECT_EQ(TConfig::GetPrefValue("homepage"), "first");
   WriteFileText(TConfig::SBInitPath() + "ieprefs", "homepage=second\n");
   EXPECT_EQ(TConfig::GetPrefValue("homepage"), "first");
+}
+
+TEST_F(ConfigPrefsTest, SettingAPreferenceWritesTheAgentKeyAndLogsIt) {
+  TLog::ResetForTests();
+  const std::string log = home_->Sub("prefs.log");
+  TLog::Init(5, log, false, false);
+  TConfig::SetPrefValue("tos-accepted", "true");
+  TLog::ResetForTests();
+  EXPECT_EQ(Stored("", "tos-accepted"), "true");
+  std::string text = ReadFileText(log);
+  EXPECT_NE(text.find("SetPrefValue:aPrefId=tos-accepted,aValue=true"), std::string::npos) << text;
 }
 
 // --- Migration between keys ------------------------------------------------
