@@ -5,7 +5,6 @@
 #include <fstream>
 #include <limits>
 #include <mutex>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -434,8 +433,8 @@ bool TConfig::IsTestNoClose() { return ReadValue("", "testnoclose") == "true"; }
 bool TConfig::TakeInstallerLanguage() {
   const std::string installerKey = JoinKey(kAgentKey, "");
   auto lang = SafeRead(TRegRoot::HKCU, installerKey, "lang");
-  if (!lang) return false;
-  SetLang(*lang);
+  // The installer's copy goes only once the language is safely stored.
+  if (!lang || !WriteValue("ini", "lang", *lang)) return false;
   try {
     Registry().DeleteValue(TRegRoot::HKCU, installerKey, "lang");
   } catch (...) {
