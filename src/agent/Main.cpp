@@ -118,7 +118,7 @@ std::string RunModeOf(const std::vector<std::string>& commandLine) {
   return RunSwitchOf(commandLine) == "UNINSTALL1" ? kRunModeAjax : kRunModeNormal;
 }
 
-const std::string& RunMode() {
+std::string RunMode() {
   std::lock_guard<std::mutex> lock(gProcessMutex);
   return gRunMode;
 }
@@ -130,7 +130,7 @@ void SetRunMode(const std::string& mode) {
 
 bool IsUninstallMode() { return RunMode() == kRunModeAjax; }
 
-const std::string& ApplicationTitle() {
+std::string ApplicationTitle() {
   std::lock_guard<std::mutex> lock(gProcessMutex);
   return gApplicationTitle;
 }

@@ -27,14 +27,14 @@ inline constexpr const char* kRunModeAjax = "ajax";
 // ("/" or "-", case ignored), else "normal".
 std::string RunModeOf(const std::vector<std::string>& commandLine);
 // The process-wide run mode ("normal" until set).
-const std::string& RunMode();
+std::string RunMode();
 void SetRunMode(const std::string& mode);
 bool IsUninstallMode();
 
 // The application title ("Kelvo for Internet Explorer"; tests may use
 // "kelvotests" to keep the hidden documents from loading).
 inline constexpr const char* kApplicationTitle = "Kelvo for Internet Explorer";
-const std::string& ApplicationTitle();
+std::string ApplicationTitle();
 void SetApplicationTitle(const std::string& title);
 
 // Set once the main form has been allowed to close.

@@ -217,6 +217,24 @@ TEST_F(MainForm, UpdateRequestMovesTheNextPeriodicRun) {
   EXPECT_LE(WallClockMs(form.NextPeriodicRun()) - WallClockMs(stored), 480LL * 60 * 1000 + 1000);
 }
 
+TEST_F(MainForm, PeriodicRunIsDueTenMinutesAfterStartOnceItsTimeHasCome) {
+  // No refresh date: eight days ago, so the run is overdue from the start.
+  TKelvoFrm& form = StartForm();
+  TDateTime now = Now();
+  TDateTime later = AddMinutes(now, 11);
+  EXPECT_FALSE(form.PeriodicRunDue(later)) << "not before initialized and IdEstablished";
+  TConfig::AddState(asInitialized | asIdEstablished);
+  EXPECT_FALSE(form.PeriodicRunDue(AddMinutes(now, 9))) << "not in the first ten minutes";
+  EXPECT_TRUE(form.PeriodicRunDue(later));
+
+  // A run just made (the add-on's update request) moves the next one 480 minutes on.
+  PostMessage(form.Handle(), RegisteredMessages().tbCallAutoupdate, 0, 0);
+  PumpMessages(0);
+  EXPECT_FALSE(form.PeriodicRunDue(later));
+  EXPECT_FALSE(form.PeriodicRunDue(AddMinutes(now, 479)));
+  EXPECT_TRUE(form.PeriodicRunDue(AddMinutes(now, 481)));
+}
+
 TEST_F(MainForm, TestModeSavedAtStartIsRestoredAtShutdown) {
   Set("", "test-temp", "");
   Set("", "test", "true");
