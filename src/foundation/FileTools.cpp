@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -61,7 +62,7 @@ std::vector<char32_t> Characters(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    int extra = c >= 0xF0 && c < 0xF8 ? 3 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xC0 && c < 0xE0 ? 1 : 0;
+    int extra = (c & 0xF8) == 0xF0 ? 3 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xE0) == 0xC0 ? 1 : 0;
     bool whole = extra > 0 && i + extra < text.size();
     for (int k = 1; whole && k <= extra; ++k) {
       whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
@@ -319,7 +320,9 @@ void TFileTools::DeleteFile(const std::string& path) {
   const std::string message = "Error deleting file " + path;
   std::error_code ec;
   auto status = fs::symlink_status(path, ec);
-  if (!fs::exists(status)) Raise(message, std::make_error_code(std::errc::no_such_file_or_directory));
+  if (!fs::exists(status)) {
+    Raise(message, std::make_error_code(std::errc::no_such_file_or_directory));
+  }
   if (fs::is_directory(status)) Raise(message, std::make_error_code(std::errc::is_a_directory));
   if (IsReadOnly(path)) Raise(message, std::make_error_code(std::errc::permission_denied));
   if (!fs::remove(path, ec)) Raise(message, ec ? ec : std::make_error_code(std::errc::io_error));
@@ -430,6 +433,50 @@ std::vector<std::string> TFileTools::DeleteMatchingFiles(const std::string& fold
   return failures;
 }
 
+void TFileTools::WriteFileAtomically(const std::string& path, std::string_view data) {
+  const std::string message = "Error writing file " + path;
+  if (IsReadOnly(path)) Raise(message, std::make_error_code(std::errc::permission_denied));
+  std::error_code ec;
+  auto status = fs::status(path, ec);
+  if (fs::is_directory(status)) Raise(message, std::make_error_code(std::errc::is_a_directory));
+  bool existed = fs::exists(status);
+
+  // Unique per process and call, so that concurrent writers never share one.
+  static const unsigned token = std::random_device{}();
+  static std::atomic<unsigned> serial{0};
+  std::string temp;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    temp = path + ".tmp" + std::to_string(token) + "-" + std::to_string(++serial);
+    if (WriteNewFileDurably(temp, data, 0666, ec)) break;
+    if (ec != std::errc::file_exists) Raise(message, ec);
+  }
+  if (ec) Raise(message, ec);
+  if (existed) fs::permissions(temp, status.permissions(), ec);
+  fs::rename(temp, path, ec);
+  if (ec) {
+    std::error_code cleanup;
+    fs::remove(temp, cleanup);
+    Raise(message, ec);
+  }
+}
+
+void TFileTools::WriteUtf8Text(const std::string& path, std::string_view text) {
+  std::string data = "\xEF\xBB\xBF";
+  data.reserve(text.size() + text.size() / 16 + 8);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    data.append(text.substr(start, end - start));
+    data += "\r\n";
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+      ++end;
+    }
+    start = end + 1;
+  }
+  WriteFileAtomically(path, data);
+}
+
 // ---------------------------------------------------------------------------
 // Searching and file facts
 
@@ -500,13 +547,7 @@ std::string TFileTools::CookieValue(const std::string& cookieFolder, const std::
                                     const std::string& name) {
   TFindOptions options;
   options.recurse = true;
-  std::vector<std::string> files;
-  try {
-    files = FindFiles(cookieFolder, "*" + site + "*.*", options).paths;
-  } catch (const TKFileException& e) {
-    TLog::LogException(e, "TFileTools.CookieValue");
-    return std::string();
-  }
+  auto files = FindFiles(cookieFolder, "*" + site + "*.*", options).paths;
   std::string examined;
   std::string value;
   for (const auto& file : files) {
@@ -580,8 +621,9 @@ std::int64_t CountFiles(const fs::path& folder) {
   return count;
 }
 
-void DeleteCounted(const fs::path& folder, std::atomic<std::int64_t>& deleted, std::atomic<std::int64_t>& failed,
-                   std::atomic<std::int64_t>& bytes) {
+using TCounter = std::atomic<std::int64_t>;
+
+void DeleteCounted(const fs::path& folder, TCounter& deleted, TCounter& failed, TCounter& bytes) {
   std::error_code ec;
   MakeWritable(folder, true, ec);
   std::vector<TEntry> entries;

@@ -103,6 +103,17 @@ class TFileTools {
   static std::vector<std::string> DeleteMatchingFiles(const std::string& folder,
                                                       const std::string& mask, bool recurse);
 
+  // Replaces the file's content as a whole: written to a temporary file
+  // beside it, flushed to the disk and renamed over it, so that a crash
+  // leaves the old content or the new, never half of it. An existing file
+  // keeps its permission bits; a read-only one is refused. "Error writing
+  // file " + path.
+  static void WriteFileAtomically(const std::string& path, std::string_view data);
+  // The agent's text-file form: UTF-8 with byte-order mark, each line of the
+  // text (ended by CR LF, LF or CR, or by the end) followed by CR LF. Written
+  // with WriteFileAtomically; an empty text leaves just the mark.
+  static void WriteUtf8Text(const std::string& path, std::string_view text);
+
   // Searches the folder for names matching the mask (see MatchesMask); "."
   // and ".." never appear. A missing folder gives an empty result. Raises
   // TKFileException "Too many files in search" beyond options.maximum.

@@ -1,10 +1,11 @@
 #pragma once
 // The few file-system calls that std::filesystem does not offer: a read-only
-// memory mapping of a whole file and a rename that never replaces an
-// existing target. Any thread.
+// memory mapping of a whole file, a rename that never replaces an existing
+// target and a write that reaches the disk before it answers. Any thread.
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace kelvo {
@@ -33,5 +34,11 @@ class TReadOnlyFileMapping {
 // Renames or moves within one file system; fails (errc::file_exists) when
 // the target exists instead of replacing it.
 bool RenameNoReplace(const std::string& from, const std::string& to, std::error_code& ec);
+
+// Creates a new file (failing when it exists) with the permission bits of
+// `mode` (before the umask), writes all of `data` and flushes it to the
+// disk. A failed write removes the file again.
+bool WriteNewFileDurably(const std::string& path, std::string_view data, unsigned mode,
+                         std::error_code& ec);
 
 }  // namespace kelvo

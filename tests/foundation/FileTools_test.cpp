@@ -90,7 +90,8 @@ TEST_F(FileToolsTest, DeleteFileRefusesReadOnlyMissingAndFolders) {
   EXPECT_NO_THROW(TFileTools::DeleteFile(groupWritable));
 
   std::string missing = Path("missing.txt");
-  EXPECT_EQ(FileErrorOf([&] { TFileTools::DeleteFile(missing); }), "Error deleting file " + missing);
+  EXPECT_EQ(FileErrorOf([&] { TFileTools::DeleteFile(missing); }),
+            "Error deleting file " + missing);
   fs::create_directory(Path("dir"));
   EXPECT_EQ(FileErrorOf([&] { TFileTools::DeleteFile(Path("dir")); }),
             "Error deleting file " + Path("dir"));
@@ -262,6 +263,35 @@ TEST_F(FileToolsTest, CopyFolderCopiesAllEntriesIntoTheTarget) {
   EXPECT_FALSE(TFileTools::CopyFolder(Path("fav"), Path("fav/inside"), true));
   EXPECT_FALSE(fs::exists(Path("fav/inside")));
   EXPECT_FALSE(TFileTools::CopyFolder(Path("fav"), Path("fav/"), true));
+}
+
+TEST_F(FileToolsTest, WriteUtf8TextWritesMarkAndCrLfLinesAtomically) {
+  std::string file = Path("kv/value.txt");
+  fs::create_directory(Path("kv"));
+  TFileTools::WriteUtf8Text(file, "one\ntwo\r\nthree\rfour\xC3\xA9");
+  EXPECT_EQ(ReadFileText(file), "\xEF\xBB\xBFone\r\ntwo\r\nthree\r\nfour\xC3\xA9\r\n");
+  TFileTools::WriteUtf8Text(file, "");
+  EXPECT_EQ(ReadFileText(file), "\xEF\xBB\xBF");
+  TFileTools::WriteUtf8Text(file, "\n\n");
+  EXPECT_EQ(ReadFileText(file), "\xEF\xBB\xBF\r\n\r\n");
+
+  // The old content's permissions stay; nothing is left beside the file.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write,
+                  fs::perm_options::replace);
+  TFileTools::WriteFileAtomically(file, "raw");
+  EXPECT_EQ(ReadFileText(file), "raw");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("kv")), fs::directory_iterator()), 1);
+
+  MakeReadOnly(file);
+  EXPECT_EQ(FileErrorOf([&] { TFileTools::WriteFileAtomically(file, "new"); }),
+            "Error writing file " + file);
+  EXPECT_EQ(ReadFileText(file), "raw");
+  std::string noFolder = Path("missing/value.txt");
+  EXPECT_EQ(FileErrorOf([&] { TFileTools::WriteUtf8Text(noFolder, "x"); }),
+            "Error writing file " + noFolder);
+  EXPECT_EQ(FileErrorOf([&] { TFileTools::WriteUtf8Text(Path("kv"), "x"); }),
+            "Error writing file " + Path("kv"));
 }
 
 // ---------------------------------------------------------------------------

@@ -63,4 +63,29 @@ bool RenameNoReplace(const std::string& from, const std::string& to, std::error_
   return true;
 }
 
+bool WriteNewFileDurably(const std::string& path, std::string_view data, unsigned mode,
+                         std::error_code& ec) {
+  ec.clear();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  static_cast<mode_t>(mode));
+  if (fd < 0) {
+    ec = std::error_code(errno, std::generic_category());
+    return false;
+  }
+  std::size_t written = 0;
+  while (written < data.size()) {
+    ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ec = std::error_code(errno, std::generic_category());
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (!ec && ::fsync(fd) != 0) ec = std::error_code(errno, std::generic_category());
+  if (::close(fd) != 0 && !ec) ec = std::error_code(errno, std::generic_category());
+  if (ec) ::unlink(path.c_str());
+  return !ec;
+}
+
 }  // namespace kelvo
