@@ -339,7 +339,8 @@ void TKelvoFrm::DetermineAndStoreLanguage() {
 void TKelvoFrm::DeleteObsoleteShortcuts(const std::string& lang) {
   try {
     std::string folder = GetProgramsFolder();
-    if (!folder.empty() && folder.back() != '/') folder += '/';
+    if (folder.empty()) return;  // no programs folder: nothing of ours can be there
+    if (folder.back() != '/') folder += '/';
     folder += "Kelvo/";
     std::vector<std::string> names = {"Kelvo IE Add-on.lnk", "Kelvo for Internet Explorer.lnk",
                                       lang != "fr" ? "Désinstaller  Kelvo.lnk"

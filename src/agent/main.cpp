@@ -71,6 +71,14 @@ int main(int argc, char** argv) {
   // 1. One agent per user: a second one ends at once, without a trace.
   TInstanceLock instanceLock;
   if (!instanceLock.Acquire()) return 0;
+  // A stopped agent closes as the tray menu's "Close" does, so that its
+  // shutdown sequence always runs. The handler runs from the message loop,
+  // hence only while the main form exists; a signal that comes earlier
+  // waits in the loop's queue.
+  TKelvoFrm* mainForm = nullptr;
+  OnTerminationSignal([&mainForm](int) {
+    if (mainForm && !mainForm->Closed()) mainForm->MnuExitClick();
+  });
   // 2
   SetRunMode(RunModeOf(args));
   // 3
@@ -80,17 +88,20 @@ int main(int argc, char** argv) {
     TLog::Error(std::string("Initialize error:") + e.what());
   }
   SetApplicationTitle(kApplicationTitle);
-  {
+  int status = 0;
+  try {
     TKelvoFrm form(ExecutablePath());
-    // A stopped agent closes as the tray menu's "Close" does, so that its
-    // shutdown sequence always runs.
-    OnTerminationSignal([&form](int) {
-      if (!form.Closed()) form.MnuExitClick();
-    });
+    mainForm = &form;
     form.Create();
     RunMessageLoop();
-    OnTerminationSignal(nullptr);
+    mainForm = nullptr;
+  } catch (const std::exception& e) {
+    // Only a failure outside every handler's guard gets here.
+    mainForm = nullptr;
+    TLog::LogException(e, "kelvo main");
+    status = 1;
   }
+  OnTerminationSignal(nullptr);
   instanceLock.Release();
-  return 0;
+  return status;
 }
