@@ -1,6 +1,7 @@
 #include "foundation/PlatformInfo.h"
 
 #include <cctype>
+#include <exception>
 #include <mutex>
 #include <system_error>
 
@@ -65,9 +66,14 @@ std::string GetIEMajorVersion() {
   std::lock_guard<std::mutex> lock(gCacheMutex);
   // A missing value is read again next time: the add-on's installer may
   // write it while the agent runs.
-  if (gIEMajorVersion.empty())
-    gIEMajorVersion = IEMajorVersionOf(
-        Registry().ReadString(TRegRoot::HKLM, kIEKey, "Version").value_or(""));
+  if (gIEMajorVersion.empty()) {
+    try {
+      gIEMajorVersion = IEMajorVersionOf(
+          Registry().ReadString(TRegRoot::HKLM, kIEKey, "Version").value_or(""));
+    } catch (const std::exception&) {
+      // No settings store wired yet: the version is simply not known.
+    }
+  }
   return gIEMajorVersion;
 }
 

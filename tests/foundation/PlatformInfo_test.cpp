@@ -114,6 +114,12 @@ TEST_F(IEVersionTest, FirstCharacterOfTheVersionValue) {
   EXPECT_EQ(GetIEMajorVersion(), "9");
 }
 
+TEST(IEVersion, UnknownWithoutASettingsStore) {
+  SetRegistry(nullptr);
+  ResetPlatformInfoCache();
+  EXPECT_EQ(GetIEMajorVersion(), "");
+}
+
 TEST_F(IEVersionTest, NonStringValueCountsAsMissing) {
   ASSERT_TRUE(reg_->WriteValue(TRegRoot::HKLM, "SOFTWARE\\Microsoft\\Internet Explorer\\",
                                "Version", 3, "7.0"));
