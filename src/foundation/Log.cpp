@@ -67,19 +67,24 @@ TLogState& State() {
   return *state;
 }
 
-// Guards against a logging call made from inside the log itself (the
-// settings store may log while "error-logged" is written).
-thread_local bool tInsideLog = false;
+// Guards against a call made from inside the same operation on this thread:
+// the settings store may log while "error-logged" is written, and an error
+// logged there must not write "error-logged" again.
+thread_local bool tInsideWrite = false;
+thread_local bool tInsideMark = false;
 
 class TReentryGuard {
  public:
-  TReentryGuard() : entered_(!tInsideLog) { tInsideLog = true; }
+  explicit TReentryGuard(bool& flag) : flag_(flag), entered_(!flag) { flag_ = true; }
   ~TReentryGuard() {
-    if (entered_) tInsideLog = false;
+    if (entered_) flag_ = false;
   }
+  TReentryGuard(const TReentryGuard&) = delete;
+  TReentryGuard& operator=(const TReentryGuard&) = delete;
   bool Entered() const { return entered_; }
 
  private:
+  bool& flag_;
   bool entered_;
 };
 
@@ -215,7 +220,7 @@ void AppendLocked(const std::string& line, std::size_t chars) {
 void Write(const TKind& kind, const std::vector<std::string>& texts) {
   TLogState& s = State();
   if (s.level.load() < kind.minLevel) return;
-  TReentryGuard guard;
+  TReentryGuard guard(tInsideWrite);
   if (!guard.Entered()) return;
   try {
     std::vector<std::pair<std::string, std::size_t>> lines;
@@ -240,7 +245,7 @@ void Write(const TKind& kind, const std::vector<std::string>& texts) {
 void Write(const TKind& kind, const std::string& text) { Write(kind, std::vector<std::string>{text}); }
 
 void MarkErrorLogged() {
-  TReentryGuard guard;
+  TReentryGuard guard(tInsideMark);
   if (!guard.Entered()) return;
   try {
     TConfig::SetErrorLogged(true);
