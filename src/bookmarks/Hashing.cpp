@@ -367,10 +367,15 @@ std::uint32_t StringChecksum(std::string_view s) {
 std::string PathHash(const std::vector<std::string>& names, bool isFolder) {
   if (names.empty()) return {};
   const TNameMode mode = isFolder ? nmFolder : nmBookmark;
+  // The names above the node are folders: they take the folder form and an
+  // empty one adds no segment, exactly as the keys of a tree walk are built;
+  // otherwise a lookup by this key would miss the node it names.
   std::string parentPath;
   for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+    const std::string folderName = NormalizeName(names[i], nmFolder);
+    if (folderName.empty()) continue;
     parentPath += '/';
-    parentPath += NormalizeName(names[i], mode);
+    parentPath += folderName;
   }
   return parentPath + "/" + NormalizeName(names.back(), mode) + (isFolder ? "F" : "B");
 }

@@ -1,3 +1,5 @@
+#include "bookmarks/Bookmark.h"
+#include "bookmarks/Folder.h"
 #include "bookmarks/Hashing.h"
 
 #include <gtest/gtest.h>
@@ -289,10 +291,34 @@ TEST(PathHash, BuildsTheKindFiveKey) {
   EXPECT_EQ(PathHash({"News", "Daily"}, false), "/news/dailyB");
   EXPECT_EQ(PathHash({"News", "World", "Daily &amp; Co"}, false), "/news/world/daily & coB");
   EXPECT_EQ(PathHash({" Sub.", "Deep."}, true), "/sub/deepF");
-  // Every name is normalized in the node's own mode, the folders above a
-  // bookmark included.
-  EXPECT_EQ(PathHash({" Sub.", "Deep."}, false), "/ sub./deep.B");
-  EXPECT_EQ(PathHash({"a", "", "b"}, true), "/a//bF");
+  // The folders above a bookmark take the folder form; an empty folder name
+  // adds no segment.
+  EXPECT_EQ(PathHash({" Sub.", "Deep."}, false), "/sub/deep.B");
+  EXPECT_EQ(PathHash({"a", "", "b"}, true), "/a/bF");
+  EXPECT_EQ(PathHash({"...", "b"}, false), "/bB");
+}
+
+// A key given by names must be the key the tree walk computes for the node,
+// or lookups by path miss it.
+TEST(PathHash, MatchesTheKeysOfATreeWalk) {
+  const std::vector<std::string> folderNames[] = {
+      {"News"}, {" Sub.", "Deep. "}, {"a", "...", "b"}, {"Tom & Jerry", "x/y"}};
+  for (const auto& names : folderNames) {
+    auto top = std::make_shared<TDefaultKFolder>(names.front());
+    std::shared_ptr<TDefaultKFolder> inner = top;
+    for (std::size_t i = 1; i < names.size(); ++i) {
+      auto next = std::make_shared<TDefaultKFolder>(names[i]);
+      inner->Add(next);
+      inner = next;
+    }
+    auto mark = std::make_shared<TDefaultKBookmark>(" Daily.. ", "http://h/");
+    inner->Add(mark);
+    top->InitHashes("");
+    std::vector<std::string> path = names;
+    EXPECT_EQ(PathHash(path, true), inner->GetHash(hkPath)) << names.back();
+    path.push_back(" Daily.. ");
+    EXPECT_EQ(PathHash(path, false), mark->GetHash(hkPath)) << names.back();
+  }
 }
 
 TEST(HashKinds, ValidityPerNodeKind) {
