@@ -77,10 +77,11 @@ TDefaultSimpleTree::~TDefaultSimpleTree() = default;
 
 void TDefaultSimpleTree::CollectStats(TBookmarkStats&) const {}
 
-std::size_t TDefaultSimpleTree::CapacityHint(std::int32_t (IFolder::*count)() const) const {
-  if (nodeCount_ < 0) return 0;
+std::size_t TDefaultSimpleTree::CapacityHint(std::int32_t (IFolder::*count)() const,
+                                             std::size_t previous) const {
+  if (nodeCount_ < 0) return previous;
   const std::int32_t n = (this->*count)();
-  return n > 0 ? static_cast<std::size_t>(n) : 0;
+  return std::max(previous, n > 0 ? static_cast<std::size_t>(n) : std::size_t{0});
 }
 
 // Each index is built aside and installed only when complete, so a build
@@ -89,7 +90,7 @@ std::size_t TDefaultSimpleTree::CapacityHint(std::int32_t (IFolder::*count)() co
 void TDefaultSimpleTree::EnsureFolderIndex() const {
   if (folderIndex_) return;
   auto index = std::make_unique<TUniqueIndex>();
-  index->reserve(CapacityHint(&IFolder::FolderCount));
+  index->reserve(CapacityHint(&IFolder::FolderCount, lastFolderIndexSize_));
   TUniquePut put(*index);
   IndexFolders(put);
   folderIndex_ = std::move(index);
@@ -98,7 +99,7 @@ void TDefaultSimpleTree::EnsureFolderIndex() const {
 void TDefaultSimpleTree::EnsureNodeIndex() const {
   if (nodeIndex_) return;
   auto index = std::make_unique<TUniqueIndex>();
-  index->reserve(CapacityHint(&IFolder::NodeCount));
+  index->reserve(CapacityHint(&IFolder::NodeCount, lastNodeIndexSize_));
   TUniquePut put(*index);
   IndexNodes(hkPath, put);
   nodeIndex_ = std::move(index);
@@ -107,7 +108,7 @@ void TDefaultSimpleTree::EnsureNodeIndex() const {
 void TDefaultSimpleTree::EnsureURLIndex() const {
   if (urlIndex_) return;
   auto index = std::make_unique<TRepeatIndex>();
-  index->reserve(CapacityHint(&IFolder::BookmarkCount));
+  index->reserve(CapacityHint(&IFolder::BookmarkCount, lastURLIndexSize_));
   TRepeatPut put(*index);
   IndexBookmarksByURL(put);
   urlIndex_ = std::move(index);
@@ -116,7 +117,7 @@ void TDefaultSimpleTree::EnsureURLIndex() const {
 void TDefaultSimpleTree::EnsureCanonicalIndex() const {
   if (canonicalIndex_) return;
   auto index = std::make_unique<TRepeatIndex>();
-  index->reserve(CapacityHint(&IFolder::BookmarkCount));
+  index->reserve(CapacityHint(&IFolder::BookmarkCount, lastCanonicalIndexSize_));
   TRepeatPut put(*index);
   IndexBookmarksByCanonicalURL(put);
   canonicalIndex_ = std::move(index);
@@ -206,10 +207,14 @@ void TDefaultSimpleTree::BeginUpdate() {
 }
 
 void TDefaultSimpleTree::Rebuild() {
-  folderIndex_.reset();
-  nodeIndex_.reset();
-  urlIndex_.reset();
-  canonicalIndex_.reset();
+  const auto dropIndex = [](auto& index, std::size_t& size) {
+    if (index) size = index->size();
+    index.reset();
+  };
+  dropIndex(folderIndex_, lastFolderIndexSize_);
+  dropIndex(nodeIndex_, lastNodeIndexSize_);
+  dropIndex(urlIndex_, lastURLIndexSize_);
+  dropIndex(canonicalIndex_, lastCanonicalIndexSize_);
   InitHashes();
   nodeCount_ = -1;
   ResetCounts();

@@ -62,9 +62,11 @@ class TDefaultSimpleTree : public TFolder,
 
   void Rebuild();
   void Notify(TChangeKind kind, TChangeScope scope);
-  // The cached count as a capacity hint, 0 when the counts are not known
-  // (computing them here would be thrown away by the rebuild).
-  std::size_t CapacityHint(std::int32_t (IFolder::*count)() const) const;
+  // Initial capacity of an index: the matching cached count of the tree,
+  // or the size of the index it replaces when that is larger (the counts
+  // are not known during a rebuild, and computing them there would be
+  // thrown away).
+  std::size_t CapacityHint(std::int32_t (IFolder::*count)() const, std::size_t previous) const;
 
   void EnsureFolderIndex() const;
   void EnsureNodeIndex() const;
@@ -76,6 +78,11 @@ class TDefaultSimpleTree : public TFolder,
   mutable std::unique_ptr<TUniqueIndex> nodeIndex_;
   mutable std::unique_ptr<TRepeatIndex> urlIndex_;
   mutable std::unique_ptr<TRepeatIndex> canonicalIndex_;
+  // Sizes of the indexes dropped by the last rebuild.
+  std::size_t lastFolderIndexSize_ = 0;
+  std::size_t lastNodeIndexSize_ = 0;
+  std::size_t lastURLIndexSize_ = 0;
+  std::size_t lastCanonicalIndexSize_ = 0;
   std::vector<TTreeChangeMethod> listeners_;
   bool terminationPending_ = false;
   std::int32_t updateDepth_ = 0;
