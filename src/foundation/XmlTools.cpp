@@ -24,8 +24,8 @@ namespace xml_detail {
 
 // Owns the libxml2 document and every node detached from it, so that no
 // wrapper can outlive the memory it points at.
-struct TDocHolder {
-  explicit TDocHolder(xmlDocPtr d) : doc(d) {}
+struct TDocHolder : std::enable_shared_from_this<TDocHolder> {
+  explicit TDocHolder(xmlDocPtr d) : doc(d) { doc->_private = this; }
   ~TDocHolder() {
     for (xmlNodePtr node : detached) {
       if (node->parent == nullptr) xmlFreeNode(node);
@@ -297,6 +297,15 @@ TXmlElement AppendElement(const TXmlNode& parent, const std::string& name, const
 
 // ---------------------------------------------------------------------------
 // TXmlNode
+
+TXmlNode XmlNodeFromRaw(_xmlNode* node) {
+  if (node == nullptr) return {};
+  xmlDocPtr doc = node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDocPtr>(node) : node->doc;
+  if (doc == nullptr || doc->_private == nullptr) return {};
+  auto* holder = static_cast<xml_detail::TDocHolder*>(doc->_private);
+  if (holder->doc != doc) return {};
+  return TXmlAccess::Make(holder->shared_from_this(), node);
+}
 
 bool TXmlNode::IsDocument() const {
   return node_ && (node_->type == XML_DOCUMENT_NODE || node_->type == XML_HTML_DOCUMENT_NODE);

@@ -86,6 +86,11 @@ class TXmlNode {
   _xmlNode* node_ = nullptr;
 };
 
+// The owning wrapper of a raw node of a document made by this module (for
+// interfaces that pass libxml2 nodes); none for nullptr or a node of a
+// document made elsewhere.
+TXmlNode XmlNodeFromRaw(_xmlNode* node);
+
 // Names that say what a function expects; all are the same node type.
 using TXmlDocument = TXmlNode;
 using TXmlElement = TXmlNode;

@@ -230,6 +230,9 @@ TEST_F(XmlToolsTest, NodesKeepTheirDocumentAlive) {
     removed = SelectSingleNode(doc.DocumentElement(), "a");
     doc.DocumentElement().RemoveChild(removed);
     EXPECT_THROW(doc.DocumentElement().RemoveChild(removed), TXmlException);
+    // A raw node handed through an interface comes back as an owning one.
+    kept = XmlNodeFromRaw(kept.Raw());
+    EXPECT_TRUE(XmlNodeFromRaw(doc.Raw()).IsDocument());
   }
   EXPECT_EQ(NodeText(kept), "2");
   EXPECT_EQ(NodeText(removed), "1");
@@ -240,6 +243,7 @@ TEST_F(XmlToolsTest, NodesKeepTheirDocumentAlive) {
   EXPECT_EQ(XmlText(kept), "<b>2</b>");
   EXPECT_EQ(XmlText(copy.DocumentElement()), "<b>2<c/></b>");
   EXPECT_FALSE(CloneDocument(TXmlNode()));
+  EXPECT_FALSE(XmlNodeFromRaw(nullptr));
 }
 
 TEST_F(XmlToolsTest, FilesLoadAndSaveAtomically) {
