@@ -1,5 +1,7 @@
 #include "foundation/DateUtils.h"
 
+#include "platform/SystemInfo.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -317,10 +319,6 @@ std::filesystem::file_time_type DateTimeToFileTime(const TDateTime& local) {
   return std::chrono::file_clock::from_sys(sys);
 }
 
-std::uint64_t TickCount() {
-  return std::uint64_t(std::chrono::duration_cast<milliseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count());
-}
+std::uint64_t TickCount() { return GetTickCountMs(); }
 
 }  // namespace kelvo

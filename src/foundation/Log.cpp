@@ -88,29 +88,6 @@ class TReentryGuard {
   bool entered_;
 };
 
-// Kernel ids from /proc, read once (per thread for the thread id); 0 when
-// /proc is not there. "/proc/thread-self" links to "<pid>/task/<tid>".
-std::uint32_t IdFromLink(const char* link) {
-  std::error_code ec;
-  fs::path target = fs::read_symlink(link, ec);
-  if (ec) return 0;
-  try {
-    return static_cast<std::uint32_t>(std::stoul(target.filename().string()));
-  } catch (...) {
-    return 0;
-  }
-}
-
-std::uint32_t ProcessId() {
-  static const std::uint32_t pid = IdFromLink("/proc/self");
-  return pid;
-}
-
-std::uint32_t ThreadId() {
-  thread_local const std::uint32_t tid = IdFromLink("/proc/thread-self");
-  return tid;
-}
-
 // The text as well-formed UTF-8 (a stray byte becomes U+FFFD) and its
 // number of characters.
 std::string CleanUtf8(const std::string& text, std::size_t& chars) {
@@ -142,7 +119,7 @@ std::string BuildLine(const TKind& kind, const std::string& text) {
       double mb = static_cast<double>(GetResidentSetBytes()) / (1024.0 * 1024.0);
       memory = " " + std::to_string(static_cast<long long>(std::llround(mb))) + "Mb";
     }
-    line += TLog::FormatId(ThreadId()) + " " + TLog::FormatId(ProcessId()) + " " + stamp + " " + kind.tag + memory;
+    line += TLog::FormatId(GetCurrentThreadId()) + " " + TLog::FormatId(GetCurrentProcessId()) + " " + stamp + " " + kind.tag + memory;
   } else {
     line += stamp + " " + kind.tag;
   }

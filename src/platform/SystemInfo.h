@@ -47,4 +47,8 @@ TUserLocale ParseLocaleName(const std::string& name);
 // Milliseconds of a monotonic clock (not the wall clock).
 std::uint64_t GetTickCountMs();
 
+// Kernel ids of the calling thread and of this process (as the log prints them).
+std::uint32_t GetCurrentThreadId();
+std::uint32_t GetCurrentProcessId();
+
 }  // namespace kelvo

@@ -189,6 +189,10 @@ TUserLocale GetUserLocale() {
   return ParseLocaleName("");
 }
 
+std::uint32_t GetCurrentThreadId() { return static_cast<std::uint32_t>(::gettid()); }
+
+std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
 std::uint64_t GetTickCountMs() {
   struct timespec now {};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
