@@ -115,8 +115,17 @@ std::string LinksFolderName(bool useDefault) {
     std::lock_guard<std::mutex> guard(LinksLock());
     std::string& cache = LinksCache();
     if (cache == kUndefined) {
-      cache = ReadRegString(TRegRoot::HKCU, "Software\\Microsoft\\Internet Explorer\\Toolbar\\", "LinksFolderName");
-      TLog::Info("IE version=" + ReadRegString(TRegRoot::HKLM, "SOFTWARE\\Microsoft\\Internet Explorer", "Version"));
+      std::string version;
+      try {
+        cache = ReadRegString(TRegRoot::HKCU, "Software\\Microsoft\\Internet Explorer\\Toolbar\\", "LinksFolderName");
+        version = ReadRegString(TRegRoot::HKLM, "SOFTWARE\\Microsoft\\Internet Explorer", "Version");
+      } catch (const std::exception& e) {
+        // Without a settings store (the offline tools) there is no Links
+        // folder; reading the Favorites must not fail for it.
+        cache.clear();
+        TLog::Warning(std::string("LinksFolderName:settings not readable:") + e.what());
+      }
+      TLog::Info("IE version=" + version);
       TLog::Info("Links folder name:" + cache + ":");
     }
     name = cache;
