@@ -8,6 +8,7 @@
 #include "bookmarks/FolderEx.h"
 #include "bookmarks/HashableTree.h"
 #include "bookmarks/Hashing.h"
+#include "bookmarks/ServerFolder.h"
 #include "bookmarks/TreeChangeNotifier.h"
 #include "foundation/Log.h"
 
@@ -144,6 +145,9 @@ std::string Describe(const IBNode* node) {
 std::int32_t GetServerId(const IBNode* node) {
   if (!node) return -1;
   if (const auto* ex = dynamic_cast<const IFolderEx*>(node)) return ex->GetId();
+  if (const auto* server = dynamic_cast<const IServerFolder*>(node)) {
+    return ServerIdFromRef(server->GetRef());
+  }
   if (const auto* bookmark = dynamic_cast<const IBookmark*>(node)) {
     // A server bookmark keeps its id only in its reference.
     const std::int32_t id = bookmark->GetId();
