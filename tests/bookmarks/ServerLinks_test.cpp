@@ -9,12 +9,15 @@
 #include "ServerTestSupport.h"
 #include "bookmarks/Bookmark.h"
 #include "bookmarks/DefaultSimpleTree.h"
+#include "bookmarks/FileTree.h"
 #include "bookmarks/Folder.h"
 #include "bookmarks/ServerBookmark.h"
 #include "bookmarks/ServerFolder.h"
 #include "bookmarks/ServerTree.h"
 #include "bookmarks/TreeTools.h"
 #include "foundation/Utf8.h"
+#include "platform/Registry.h"
+#include "platform/fake/MemoryRegistry.h"
 
 namespace kelvo {
 namespace {
@@ -156,6 +159,25 @@ TEST_F(ServerLinksTest, LinksFolderRuleBothWays) {
   SetLinksFolderNameSource([] { return std::string(); });
   EXPECT_EQ(ApplyLinksFolderRule("/Links/Tools"), "/Links/Tools");
   EXPECT_EQ(ResolveLinksFolderSegment("/PERSONAL_BOOKMARK_FOLDER"), "/Links");
+}
+
+TEST_F(ServerLinksTest, DefaultLinksFolderNameIsTheFavoritesStoreOne) {
+  auto registry = std::make_shared<TMemoryRegistry>();
+  SetRegistry(registry);
+  SetLinksFolderNameSource(nullptr);
+  ResetLinksFolderNameForTests();
+  // No name in the settings: "Links" both ways.
+  EXPECT_EQ(ApplyLinksFolderRule("/Links/T"), "/PERSONAL_BOOKMARK_FOLDER/T");
+  EXPECT_EQ(ResolveLinksFolderSegment("/PERSONAL_BOOKMARK_FOLDER/T"), "/Links/T");
+
+  ResetLinksFolderNameForTests();
+  registry->WriteString(TRegRoot::HKCU, "Software\\Microsoft\\Internet Explorer\\Toolbar\\",
+                        "LinksFolderName", "Liens");
+  EXPECT_EQ(ApplyLinksFolderRule("/Liens/T"), "/PERSONAL_BOOKMARK_FOLDER/T");
+  EXPECT_EQ(ApplyLinksFolderRule("/Links/T"), "/Links/T");
+  EXPECT_EQ(ResolveLinksFolderSegment("/PERSONAL_BOOKMARK_FOLDER/T"), "/Liens/T");
+  ResetLinksFolderNameForTests();
+  SetRegistry(nullptr);
 }
 
 TEST_F(ServerLinksTest, BookmarkLinkAttributesAndCuts) {
