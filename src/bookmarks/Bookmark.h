@@ -33,8 +33,9 @@ class IBookmark : public virtual IBNode {
 using IBookmarkPtr = std::shared_ptr<IBookmark>;
 
 // Plain bookmark: id, duplicate flag, feed URL and reference are read-only
-// defaults (-1, false, FeedURL as set by a descendant, empty).
-class TBookmark : public virtual IBookmark {
+// defaults (-1, false, FeedURL as set by a descendant, empty). Every
+// bookmark writes itself as XBEL (the writer lives with the XBEL store).
+class TBookmark : public virtual IBookmark, public virtual IXBELWritable {
  public:
   TBookmark(const std::string& name, const std::string& url);
   ~TBookmark() override;
@@ -70,6 +71,10 @@ class TBookmark : public virtual IBookmark {
   void SetFeedURL(const std::string&) override {}
   std::string GetRef() const override { return std::string(); }
   void SetRef(const std::string&) override {}
+
+  // IXBELWritable: a "bookmark" element with "href" (when the URL is not
+  // empty) and a "title"; the feed address is not written.
+  void WriteXBEL(_xmlNode* parentElement, bool flag, _xmlNode*& element) override;
 
  protected:
   // The id text I of the identity keys: empty here; the classes with a

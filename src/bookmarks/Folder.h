@@ -51,7 +51,9 @@ class ISimpleTree : public virtual IFolder {
 };
 using ISimpleTreePtr = std::shared_ptr<ISimpleTree>;
 
-class TFolder : public virtual IFolder {
+// Every folder writes itself as XBEL (the writer lives with the XBEL
+// store); a tree root writes only its children unless the flag is set.
+class TFolder : public virtual IFolder, public virtual IXBELWritable {
  public:
   explicit TFolder(const std::string& name);
   ~TFolder() override;
@@ -95,6 +97,12 @@ class TFolder : public virtual IFolder {
   void IndexBookmarksByURL(INodeMap& map) const override;
   void IndexBookmarksByCanonicalURL(INodeMap& map) const override;
   void IndexNodes(std::uint8_t kind, INodeMap& map) const override;
+
+  // IXBELWritable: a "folder" element (folded, title, then each child that
+  // writes itself, in list order). A tree root (ISimpleTree) writes its
+  // children straight under parentElement and answers no element; with the
+  // flag set it writes itself as a folder like any other.
+  void WriteXBEL(_xmlNode* parentElement, bool flag, _xmlNode*& element) override;
 
   // A snapshot of the child list (taken under the list lock).
   TNodeList Children() const;
