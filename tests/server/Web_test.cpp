@@ -173,6 +173,8 @@ class TRawSocket {
 class WebTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // A proxy of the environment must not stand between us and loopback.
+    setenv("no_proxy", "127.0.0.1", 1);
     SetRegistry(std::make_shared<TMemoryRegistry>());
     TConfig::WriteValue("", "http-timeout", "1");
   }
