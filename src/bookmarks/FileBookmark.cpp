@@ -28,8 +28,9 @@ std::string ReadBookmarkURL(const std::string& path) {
 }  // namespace
 
 std::string WithTrailingSlash(const std::string& directory) {
-  if (!directory.empty() && directory.back() == '/') return directory;
-  return directory + "/";
+  std::string out = directory;
+  if (out.empty() || out.back() != '/') out += '/';
+  return out;
 }
 
 std::string FileNameOfNode(const std::string& name) {
@@ -37,7 +38,7 @@ std::string FileNameOfNode(const std::string& name) {
   for (char& c : out) {
     if (c == '/' || c == '\0') c = '_';
   }
-  if (out.empty() || out == "." || out == "..") out.insert(0, "_");
+  if (out.empty() || out == "." || out == "..") out.insert(out.begin(), '_');
   return out;
 }
 
@@ -73,7 +74,10 @@ TFileBookmark::TFileBookmark(const IBookmark& source) : TDefaultKBookmark(source
 
 bool TFileBookmark::SaveToDisk(const std::string& directory, std::uint32_t mask) {
   if ((mask & GetFlags()) == 0) return true;
-  const std::string path = StripTrailingDots(WithTrailingSlash(directory) + FileNameOfNode(GetName()) + ".url");
+  std::string file = WithTrailingSlash(directory);
+  file += FileNameOfNode(GetName());
+  file += ".url";
+  const std::string path = StripTrailingDots(file);
   try {
     WriteUrlFile(path, GetURL(), GetFeedURL());
     return true;
