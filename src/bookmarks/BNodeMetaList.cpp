@@ -9,6 +9,7 @@
 
 #include "bookmarks/BNodeMeta.h"
 #include "bookmarks/Hashing.h"
+#include "bookmarks/ServerLinks.h"
 #include "foundation/Config.h"
 #include "foundation/Log.h"
 
@@ -32,22 +33,6 @@ void KeepUnreadableFile(const std::string& fileName) {
   std::filesystem::copy_file(fileName, copy, std::filesystem::copy_options::overwrite_existing, error);
   if (!error) TLog::Warning("TBNodeMetas.Create:unreadable file kept as " + copy);
 }
-
-// Interim until the server tree lands: references of bookmarks only.
-std::string NodeRef(const IBNodePtr& node) {
-  if (const auto bookmark = std::dynamic_pointer_cast<IBookmark>(node)) return bookmark->GetRef();
-  return std::string();
-}
-
-IBNodePtr FindMetaNodeById(const TNodeList& nodes, std::int32_t id) {
-  const std::string needle = ":" + std::to_string(id) + "-";
-  for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
-    if ((NodeRef(*it) + "-").find(needle) != std::string::npos) return *it;
-  }
-  return nullptr;
-}
-
-TNodeList CollectMetaPrivateFolders(const IFolder&) { return {}; }
 
 }  // namespace
 
@@ -247,7 +232,7 @@ void TBNodeMetas::RebuildFromServer(const TXmlNodeList& xlinks, const TNodeList*
     }
     if (refNodes == nullptr) continue;
     auto record = std::make_shared<TBNodeMeta>(path, userData, id, rank);
-    if (const IBNodePtr node = FindMetaNodeById(*refNodes, id)) {
+    if (const IBNodePtr node = FindNodeById(*refNodes, id)) {
       if (const auto bookmark = std::dynamic_pointer_cast<IBookmark>(node)) {
         record->SetURL(bookmark->GetURL());
       }
@@ -258,7 +243,7 @@ void TBNodeMetas::RebuildFromServer(const TXmlNodeList& xlinks, const TNodeList*
   }
 
   if (serverTree != nullptr) {
-    for (const IBNodePtr& folder : CollectMetaPrivateFolders(*serverTree)) {
+    for (const IBNodePtr& folder : CollectPrivateFolders(*serverTree)) {
       TStringList path = NamePath(folder);
       if (FindByPath(path)) continue;
       auto record = std::make_shared<TBNodeMeta>(true);

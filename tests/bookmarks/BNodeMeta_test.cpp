@@ -13,6 +13,8 @@
 #include "bookmarks/DefaultSimpleTree.h"
 #include "bookmarks/Folder.h"
 #include "bookmarks/Hashing.h"
+#include "bookmarks/ServerLinks.h"
+#include "bookmarks/ServerTree.h"
 #include "foundation/XmlTools.h"
 
 namespace kelvo {
@@ -215,6 +217,21 @@ TEST_F(BNodeMetaTest, ValidFileReadsBackAndRoundTrips) {
     EXPECT_EQ(again.Item(i)->ToString(), store.Item(i)->ToString());
     EXPECT_EQ(again.Item(i)->GetIsFolder(), store.Item(i)->GetIsFolder());
   }
+}
+
+// Names come from file names, which may hold any bytes: the file written
+// must still load, with every record.
+TEST_F(BNodeMetaTest, OddBytesInNamesStillGiveALoadableFile) {
+  TBNodeMetas store(MetaFile());
+  store.Add(Folder({"bad\xff\xfe", std::string("ctl\x01\x1f", 5)}));
+  store.Add(Bookmark({"tab\there", "line\nbreak"}, "http://x/\x02", 2));
+  store.Add(Folder({"plain"}, 3));
+  ASSERT_TRUE(store.Save());
+  TBNodeMetas reread(MetaFile());
+  ASSERT_EQ(reread.Count(), 3u);
+  EXPECT_EQ(reread.Item(1)->GetPath(), (TStringList{"tab\there", "line\nbreak"}));
+  EXPECT_EQ(reread.Item(2)->GetPath(), (TStringList{"plain"}));
+  EXPECT_FALSE(LogHas("err]"));
 }
 
 // A bookmark record of one name stands for a bookmark directly under the
@@ -594,6 +611,71 @@ TEST_F(BNodeMetaTest, MovePathsAndRenames) {
   TBNodeMetas reread(MetaFile());
   EXPECT_EQ(Paths(reread), (std::vector<TStringList>{{"b", "new title"}, {"renamed"}, {"q", "r"}, {"b"}}));
   EXPECT_EQ(reread.Item(0)->GetURL(), "http://new/");
+}
+
+// --- Rebuilding from the server ----------------------------------------------
+
+TEST_F(BNodeMetaTest, RebuildFromServerMatchesPublicLinksToServerNodes) {
+  const TXmlDocument links = MakeFromString(
+      "<links>"
+      R"(<link path="/News" id=":10"/>)"
+      R"(<link path="/News" title="Site" url="http://site/" id=":11"/>)"
+      R"(<link path="/News/Deep" private="client"/>)"
+      R"(<link path="/Private" private="CLIENT"/>)"
+      R"(<link path="/Shared" id=":12"/>)"
+      R"(<link path="/Shared" private="CLIENT"/>)"
+      "</links>");
+  auto tree = std::make_shared<TServerTree>(SelectNodes(links, "//link"), "Server");
+  const TNodeList refNodes = CollectNodesWithRef(*tree);
+  ASSERT_EQ(refNodes.size(), 3u);
+
+  const TXmlDocument xlinks = MakeFromString(
+      "<xlinks>"
+      R"(<link path="/$pub/11" ref=":11" rank="3" user-data="u"/>)"
+      R"(<link path="/$news/10" ref="user:10" rank="x"/>)"
+      R"(<link path="/$pub/10" ref=":10" rank="7"/>)"
+      R"(<link path="/$pub/99" ref=":99"/>)"
+      R"(<link path="/$pub/12" ref=":12"/>)"
+      R"(<link path="/other/5" ref=":5"/>)"       // not a public root
+      R"(<link path="/$pub/6" ref=""/>)"          // no reference
+      R"(<link path="/$forum/abc" ref="abc"/>)"   // no id
+      "</xlinks>");
+
+  TBNodeMetas store(MetaFile());
+  store.Add(Folder({"old"}, 1));
+  store.RebuildFromServer(SelectNodes(xlinks, "//link"), &refNodes, tree.get());
+
+  EXPECT_EQ(Paths(store), (std::vector<TStringList>{
+                              {"news", "site"}, {"news"}, {}, {"shared"}, {"news", "deep"}, {"private"}}));
+  const IBNodeMetaPtr site = store.Item(0);
+  EXPECT_FALSE(site->GetIsFolder());
+  EXPECT_EQ(site->GetURL(), "http://site/");
+  const IBNodeMetaPtr news = store.Item(1);
+  EXPECT_TRUE(news->GetIsFolder());
+  EXPECT_TRUE(news->GetIsPublic());  // made public by the second link of the same id
+  EXPECT_EQ(news->GetRank(), 7);
+  // The file is saved: the record without a node is written without a name
+  // (and is dropped on the next load); the private folder that already has
+  // a record gets no second one.
+  EXPECT_EQ(FileText(), SavedText("<bnode-meta>"
+                                  R"(<bookmark id="11" type="pub," path="/news" title="site" url="http://site/" rank="3"/>)"
+                                  R"(<folder id="10" type="pub," path="/news" rank="7"/>)"
+                                  R"(<bookmark id="99" type="pub," path=""/>)"
+                                  R"(<folder id="12" type="pub," path="/shared"/>)"
+                                  R"(<folder type="private," path="/news/deep"/>)"
+                                  R"(<folder type="private," path="/private"/>)"
+                                  "</bnode-meta>"));
+  EXPECT_EQ(store.PublicChecksum(),
+            static_cast<std::int32_t>(StringChecksum("/$pub/11") + StringChecksum("/$pub/10") +
+                                      StringChecksum("/$pub/99") + StringChecksum("/$pub/12")));
+
+  // Without the reference nodes only the private folders are recorded; the
+  // ids of a link list alone match nothing.
+  store.RebuildFromServer(SelectNodes(xlinks, "//link"), nullptr, tree.get());
+  EXPECT_EQ(Paths(store), (std::vector<TStringList>{{"news", "deep"}, {"private"}, {"shared"}}));
+  store.RebuildFromServer(TXmlNodeList(), &refNodes, nullptr);
+  EXPECT_EQ(store.Count(), 0u);
+  EXPECT_EQ(FileText(), SavedText("<bnode-meta/>"));
 }
 
 }  // namespace
