@@ -29,11 +29,11 @@ TArgs::TArgs(std::string_view command, const std::vector<std::string>& raw, cons
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const auto spec = std::find_if(options.begin(), options.end(), [&](const TOptionSpec& o) { return o.name == name; });
-    if (spec == options.end()) {
+    const auto known = std::find_if(options.begin(), options.end(), [&](const TOptionSpec& o) { return o.name == name; });
+    if (known == options.end()) {
       throw TUsageError(command_ + ": unknown option '" + name + "' (use -- before a name that begins with '-')");
     }
-    if (!spec->takesValue) {
+    if (!known->takesValue) {
       if (equals != std::string::npos) throw TUsageError(command_ + ": option '" + name + "' takes no value");
       values_[name] = "";
     } else if (equals != std::string::npos) {
