@@ -1,60 +1,26 @@
 // "kelvoctl tree DIR" on folders prepared here: the listing of the folder as
 // the agent reads it, with path keys and the sync-id text.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "RunKelvoctl.h"
 #include "TestHome.h"
 #include "bookmarks/Hashing.h"
 #include "bookmarks/ReadBookmarksThread.h"
 
-extern char** environ;
-
 namespace kelvo {
 namespace {
 
-const std::string kKelvoctl = std::string(KELVO_BINARY_DIR) + "/tools/kelvoctl/kelvoctl";
-
-struct TRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using test::TRun;
+using test::kKelvoctl;
 
 class KelvoctlTreeTest : public ::testing::Test {
  protected:
-  TRun Run(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {kKelvoctl};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string outFile = home_.Sub("stdout");
-    const std::string errFile = home_.Sub("stderr");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    TRun run;
-    const int spawned = posix_spawn(&pid, kKelvoctl.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << kKelvoctl;
-      return run;
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    run.out = test::ReadFileText(outFile);
-    run.err = test::ReadFileText(errFile);
-    return run;
-  }
+  TRun Run(const std::vector<std::string>& args) { return test::RunKelvoctl(home_, args); }
   void Put(const std::string& relative, const std::string& url) {
     test::WriteFileText(home_.Path() / "Fav" / relative, "[DEFAULT]\r\nBASEURL=http://base.example/\r\n"
                                                           "[InternetShortcut]\r\nURL=" + url + "\r\n");
