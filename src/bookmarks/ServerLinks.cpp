@@ -1,5 +1,7 @@
 #include "bookmarks/ServerLinks.h"
 
+#include "bookmarks/TreeWalk.h"
+
 #include <mutex>
 #include <unordered_set>
 #include <utility>
@@ -59,33 +61,6 @@ std::string PathOf(const IBNode* node, bool escaped, const char* operation) {
 }
 
 bool IsLinkElement(const TXmlNode& node) { return node.IsElement() && node.Name() == "link"; }
-
-// Visits every node below folder, a folder before its content, without
-// recursing.
-template <class TVisit>
-void WalkBelow(const IFolder& folder, TVisit&& visit) {
-  struct TFrame {
-    const IFolder* folder;
-    IFolderPtr hold;
-    int next;
-  };
-  std::vector<TFrame> stack;
-  stack.push_back({&folder, nullptr, 0});
-  while (!stack.empty()) {
-    TFrame& top = stack.back();
-    if (top.next >= top.folder->Count()) {
-      stack.pop_back();
-      continue;
-    }
-    IBNodePtr child = top.folder->Get(top.next++);
-    if (!child) continue;
-    visit(child);
-    if (auto sub = std::dynamic_pointer_cast<IFolder>(child)) {
-      const IFolder* raw = sub.get();
-      stack.push_back({raw, std::move(sub), 0});
-    }
-  }
-}
 
 // Valid, or the topmost private folder of a branch (reported to the server
 // as a private link while its content stays on the client).
