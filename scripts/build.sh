@@ -4,6 +4,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dir="$1"
 sanitize=OFF
-[ "${2:-}" = "sanitize" ] && sanitize=ON
-cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_SANITIZE="$sanitize" >/dev/null
+bench=ON
+# The sanitizer build runs the tests only; benchmarks are built once, normally.
+[ "${2:-}" = "sanitize" ] && sanitize=ON && bench=OFF
+cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_SANITIZE="$sanitize" -DKELVO_BUILD_BENCH="$bench" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
