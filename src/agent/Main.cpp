@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "agent/ConnectStep.h"
 #include "agent/Messages.h"
 #include "foundation/Config.h"
 #include "foundation/FileTools.h"
@@ -380,7 +381,8 @@ void TKelvoFrm::StartUpNormal() {
   startTime_ = Now();
   // 10
   DetermineAndStoreLanguage();
-  // 11. Seam: the empty client-action list (client singletons).
+  // 11
+  InitServerClient();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   // 12: the form shows no texts.
   // 13
@@ -432,16 +434,17 @@ LRESULT TKelvoFrm::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         TLog::Debug("Rx stat response at first run, success=" + BoolText(lParam == 1));
         return 0;
       case KM_CONNECT:
-        // Seam: the connect step (archive backup, connect script to the link
-        // server); Synchronizable and IdEstablished come with it.
+        ConnectStep(wnd_);
+        return 0;
+      case KM_CONNECT_RESPONSE:
+        HandleConnectResponse(wParam, lParam);
         return 0;
       case KM_UPDATE_INFO:
       case KM_STATS_SENT:
       case KM_STATS_SCRIPT_DONE:
       case KM_STATS_ERROR_SENT:
-      case KM_CONNECT_RESPONSE:
-        // Seam: answers of the server transport (update check, statistics,
-        // connect); nobody sends them yet.
+        // Seam: answers of the server transport (update check, statistics);
+        // nobody sends them yet.
         return 0;
       default:
         break;
@@ -543,8 +546,9 @@ void TKelvoFrm::OnAppStateChanged(UINT flag, LPARAM argument) {
       TConfig::AddState(asInitialized);
       break;
     case asInitialized:
-      // Seam: create the bookmarks controller, show the tray icon and its
-      // "Close Kelvo for Internet Explorer" item.
+      CreateBookmarksCtrl(wnd_);
+      // Seam: show the tray icon and its "Close Kelvo for Internet
+      // Explorer" item.
       break;
     case asSyncRequired: {
       // The mode the server asked for; the sync dialog opens in it.
@@ -672,10 +676,11 @@ void TKelvoFrm::FormClose() {
 void TKelvoFrm::DestroyObjects() {
   try {
     TConfig::IncrementRuns();
-    // Seam: shut down and free the bookmarks controller.
+    FreeBookmarksCtrl();
     TLog::Debug(std::string(kClassName) + ".DestroyObjects:Closing singletons");
-    // Seam: free the archive and server-response-handler singletons (they
-    // log their own "Terminating ..." lines).
+    // The archive and server-response-handler singletons log their own
+    // "Terminating ..." lines.
+    ShutdownServerClient();
     if (TThreadRegistry::HasLiveThreads()) {
       TLog::Warning(std::string(kClassName) + ".DestroyObjects:Not all threads destroyed:\r\n" +
                     TThreadRegistry::Text());
