@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "agent/Backups.h"
 #include "agent/ConnectStep.h"
 #include "agent/Messages.h"
 #include "foundation/Config.h"
@@ -383,6 +384,7 @@ void TKelvoFrm::StartUpNormal() {
   DetermineAndStoreLanguage();
   // 11
   InitServerClient();
+  InstallBackupHooks();
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   // 12: the form shows no texts.
   // 13
@@ -585,8 +587,9 @@ bool TKelvoFrm::PeriodicRunDue(const TDateTime& now) const {
 void TKelvoFrm::PeriodicRun(const TDateTime& now) {
   TConfig::SetRefreshDate("main", now);
   nextPeriodicRun_ = AddMinutes(now, kPeriodicRunMinutes);
-  // Seam: the silent Favorites backup (archive), the client statistics
-  // unless sent within 86400 seconds, the silent update check.
+  BackupFavorites(true);
+  // Seam: the client statistics unless sent within 86400 seconds, the
+  // silent update check.
 }
 
 void TKelvoFrm::CheckIEClosedTimerTimer() {
