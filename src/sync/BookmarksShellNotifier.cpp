@@ -157,6 +157,9 @@ void TBookmarksShellNotifier::Inform(TShellChangeKind kind, bool isFolder,
 
 void TBookmarksShellNotifier::DelayFinished() {
   KillTimer(window_, kBatchTimerId);
+  // A nested loop inside the owner's callback: the batch under way goes
+  // first, the new records follow when it is done.
+  if (delivering_) return;
   TLog::Debug("TBookmarksShellNotifier:DelayFinished");
   if (pending_.empty()) return;
   int duplicates = 0;
@@ -179,18 +182,20 @@ void TBookmarksShellNotifier::DelayFinished() {
   }
   TLog::Info("Unduplicated changes(" + std::to_string(ms) + "ms) " + std::to_string(duplicates) +
              " duplicates " + texts);
-  const std::size_t handed = pending_.size();
+  batch_ = std::move(pending_);
+  pending_.clear();
   if (onChanges_) {
+    delivering_ = true;
     try {
       onChanges_(*this);
     } catch (const std::exception& e) {
       TLog::LogException(e, "TBookmarksShellNotifier.DelayFinished");
     }
+    delivering_ = false;
   }
+  batch_.clear();
   // Records taken while the owner worked (it may pump messages) make the
   // next batch.
-  pending_.erase(pending_.begin(),
-                 pending_.begin() + static_cast<std::ptrdiff_t>(std::min(handed, pending_.size())));
   if (!pending_.empty()) {
     firstRecord_ = std::chrono::steady_clock::now();
     SetTimer(window_, kBatchTimerId, kBatchDelayMs);

@@ -71,7 +71,9 @@ class TBookmarksShellNotifier {
   static constexpr std::uint32_t kBatchDelayMs = 10;
 
   // Called on the main thread when a batch is ready; Pending() holds it
-  // during the call. The callback may Stop and Start the watcher.
+  // during the call and stays unchanged even if the callback pumps messages
+  // (records taken meanwhile make the next batch). The callback may Stop and
+  // Start the watcher.
   using TChangesCallback = std::function<void(TBookmarksShellNotifier& notifier)>;
 
   // The folder is given with or without a trailing "/" (one is added).
@@ -92,7 +94,7 @@ class TBookmarksShellNotifier {
   bool IsStopped() const { return stopped_; }
 
   const std::string& FolderPath() const { return folderPath_; }
-  const std::vector<TShellChangePtr>& Pending() const { return pending_; }
+  const std::vector<TShellChangePtr>& Pending() const { return delivering_ ? batch_ : pending_; }
   void SetOnChanges(TChangesCallback callback) { onChanges_ = std::move(callback); }
   // The watcher's window: owner of the shell notifications and of the
   // batch timer; hears KM_APP_STATE_CHANGED.
@@ -108,6 +110,9 @@ class TBookmarksShellNotifier {
 
   std::string folderPath_;
   std::vector<TShellChangePtr> pending_;
+  // The batch being handed to the callback, and whether that is under way.
+  std::vector<TShellChangePtr> batch_;
+  bool delivering_ = false;
   bool active_ = false;
   bool stopped_ = false;
   HWND window_ = 0;
