@@ -28,10 +28,10 @@ bool IsPublicArea(const std::string& path) {
   return false;
 }
 
-// A decimal 32-bit integer filling the whole text, else 0 (the checksum
-// text of a tree is always one).
-std::int32_t IntOrZero(const std::string& text) {
-  std::int32_t value = 0;
+// A decimal integer filling the whole text, else 0 (the checksum text of
+// a tree is always one).
+std::int64_t IntOrZero(const std::string& text) {
+  std::int64_t value = 0;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end ? value : 0;
@@ -131,9 +131,8 @@ std::string TextOf(const TServerTree& tree, const TAccountData& data) {
   const std::string contentSum = tree.GetHash(hkContentSum);
   const std::int32_t publicSum = PublicChecksum(data.xlinks);
   if (publicSum == 0) return contentSum;
-  const std::uint32_t sum =
-      static_cast<std::uint32_t>(publicSum) + static_cast<std::uint32_t>(IntOrZero(contentSum));
-  return std::to_string(static_cast<std::int32_t>(sum));
+  // Summed without wrapping, as the agent's controller does.
+  return std::to_string(std::int64_t{publicSum} + IntOrZero(contentSum));
 }
 
 }  // namespace

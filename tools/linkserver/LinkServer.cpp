@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <ostream>
+#include <string_view>
 #include <thread>
 
 #include "LinkRecords.h"
@@ -21,7 +22,7 @@ namespace {
 
 // Room for a script at the size limit written as a form parameter (every
 // byte may be escaped); a larger body is refused by the HTTP layer itself.
-constexpr std::size_t kMaxBodyBytes = kMaxScriptBytes * 3 + 1024;
+constexpr std::size_t kMaxBodyBytes = kMaxScriptBytes * 3 + (64u << 10);
 
 const char* const kXmlType = "text/xml; charset=utf-8";
 
@@ -54,6 +55,48 @@ std::string ReasonsDocument(const std::string& lang) {
   return XmlText(document);
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// application/x-www-form-urlencoded: "+" is a space, "%XX" a byte; a "%"
+// not followed by two hex digits stays as it is.
+std::string FormDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '+') {
+      out += ' ';
+    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The first value of the named parameter of a form body, "" when absent.
+std::string FormValue(std::string_view body, std::string_view name) {
+  std::size_t start = 0;
+  while (start <= body.size()) {
+    std::size_t end = body.find('&', start);
+    if (end == std::string_view::npos) end = body.size();
+    const std::string_view pair = body.substr(start, end - start);
+    const std::size_t equals = pair.find('=');
+    if (FormDecode(pair.substr(0, equals)) == name) {
+      return equals == std::string_view::npos ? std::string() : FormDecode(pair.substr(equals + 1));
+    }
+    start = end + 1;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 class TLinkServerCore {
@@ -80,14 +123,29 @@ class TLinkServerCore {
 void TLinkServerCore::Routes(httplib::Server& http) {
   http.set_payload_max_length(kMaxBodyBytes);
 
-  http.Post("/linkserver", [this](const httplib::Request& req, httplib::Response& res) {
+  // With a content reader the HTTP layer leaves the body alone: it would
+  // otherwise parse a form body itself and refuse any above 8 KB, far
+  // below a real Favorites export.
+  http.Post("/linkserver", [this](const httplib::Request& req, httplib::Response& res,
+                                  const httplib::ContentReader& reader) {
+    std::string body;
+    const bool complete = reader([&](const char* data, std::size_t length) {
+      body.append(data, length);
+      return body.size() <= kMaxBodyBytes;
+    });
     std::string script;
-    if (req.has_param("script")) {
-      script = req.get_param_value("script");
-    } else if (req.get_header_value("Content-Type").find("xml") != std::string::npos) {
-      // A plain XML body, for curl and other simple clients.
-      script = req.body;
+    if (!complete || body.size() > kMaxBodyBytes) {
+      res.set_content(ErrorAnswer(kErrorScriptTooLarge), kXmlType);
+      return;
     }
+    const std::string type = req.get_header_value("Content-Type");
+    if (type.find("application/x-www-form-urlencoded") == 0) {
+      script = FormValue(body, "script");
+    } else if (type.find("xml") != std::string::npos) {
+      // A plain XML body, for curl and other simple clients.
+      script = std::move(body);
+    }
+    if (script.empty()) script = req.get_param_value("script");
     std::string answer;
     if (script.empty()) {
       answer = ErrorAnswer(kErrorInvalidScript);
@@ -296,14 +354,7 @@ void TLinkServer::PutLinks(const std::string& nickname, const std::string& links
   }
   store.Begin();
   try {
-    for (TLinkRecord& link : data.links) {
-      if (link.isPrivate) continue;
-      if (link.id == -1) {
-        link.id = store.NextId();
-      } else {
-        store.ReserveId(link.id);
-      }
-    }
+    AssignIds(store, data.links);
     store.Save(nickname, data);
     store.Commit();
   } catch (...) {

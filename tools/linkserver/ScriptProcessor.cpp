@@ -40,24 +40,6 @@ bool IsUnder(const std::string& path, const std::string& folder) {
                             path[folder.size()] == '/' && !folder.ends_with('/'));
 }
 
-// Gives every link that needs one a server id, and keeps ids unique: a
-// repeated id (a client's copy of a link it holds twice) is replaced.
-void AssignIds(TLinkStore& store, std::vector<TLinkRecord>& links) {
-  std::set<std::int32_t> seen;
-  for (TLinkRecord& link : links) {
-    if (link.isPrivate) {
-      link.id = -1;
-      continue;
-    }
-    if (link.id != -1 && seen.insert(link.id).second) {
-      store.ReserveId(link.id);
-      continue;
-    }
-    link.id = store.NextId();
-    seen.insert(link.id);
-  }
-}
-
 bool SameBookmark(const TLinkRecord& a, const TLinkRecord& b) {
   return a.IsBookmark() && b.IsBookmark() && a.path == b.path && a.url == b.url &&
          a.title == b.title;
@@ -434,6 +416,18 @@ void TScriptRun::Uninstall(const TXmlElement& action) {
 }
 
 }  // namespace
+
+void AssignIds(TLinkStore& store, std::vector<TLinkRecord>& links) {
+  std::set<std::int32_t> seen;
+  // Ids the links already carry first, so that new ones come above them.
+  for (TLinkRecord& link : links) {
+    if (link.isPrivate || (link.id != -1 && !seen.insert(link.id).second)) link.id = -1;
+    if (link.id != -1) store.ReserveId(link.id);
+  }
+  for (TLinkRecord& link : links) {
+    if (!link.isPrivate && link.id == -1) link.id = store.NextId();
+  }
+}
 
 std::string ErrorAnswer(const std::string& code) {
   TXmlDocument answer = NewAnswer();

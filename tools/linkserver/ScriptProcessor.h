@@ -7,6 +7,7 @@
 // nothing.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "LinkStore.h"
 
@@ -33,6 +34,11 @@ inline constexpr const char* kErrorInvalidPath = "ERROR_INVALID_PATH";
 inline constexpr const char* kErrorInvalidMode = "ERROR_INVALID_MODE";
 inline constexpr const char* kErrorInvalidPassword = "ERROR_INVALID_PASSWORD";
 inline constexpr const char* kErrorServer = "ERROR_SERVER";
+
+// Gives every link that needs one a server id (private folders never
+// have one) and keeps ids unique: a repeated id (a client's copy of a link
+// it holds twice) is replaced.
+void AssignIds(TLinkStore& store, std::vector<TLinkRecord>& links);
 
 // An answer holding only a "display-error" with the code.
 std::string ErrorAnswer(const std::string& code);
