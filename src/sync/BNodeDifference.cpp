@@ -228,6 +228,13 @@ void PairTrees(IFolder& localTree, IFolder& serverTree) {
   PairFolders(localTree, serverTree);
 }
 
+void PairNodes(IBNode& local, IBNode& server) {
+  SetPair(local, server);
+  auto* localFolder = dynamic_cast<IFolder*>(&local);
+  auto* serverFolder = dynamic_cast<IFolder*>(&server);
+  if (localFolder != nullptr && serverFolder != nullptr) PairFolders(*localFolder, *serverFolder);
+}
+
 TNodeList CollectUnpaired(const IFolder& tree) {
   TNodeList list;
   // Iterative pre-order: a deep tree cannot exhaust the stack.

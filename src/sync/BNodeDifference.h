@@ -110,6 +110,12 @@ class TBNodeDifference : public IBNodeDifference {
 // paired in turn. Time linear in the trees (keys are looked up by hash).
 void PairTrees(IFolder& localTree, IFolder& serverTree);
 
+// Pairs two nodes the comparison found to be the same node and, for two
+// folders, their children by key as PairTrees does (keys must be computed
+// for the children). The merge uses it so that the nodes a difference
+// matched, and the copies it made, receive the server's data as well.
+void PairNodes(IBNode& local, IBNode& server);
+
 // Pre-order, children in order: every node without a partner (its subtree
 // not entered); paired folders are entered, paired bookmarks skipped.
 TNodeList CollectUnpaired(const IFolder& tree);

@@ -258,7 +258,10 @@ void TTreeMerge::ApplyMoved(const IBNodePtr& local, const IBNodePtr& server) {
       TLog::Warning(std::string(kMoveContext) + ":target is private:" + Describe(server));
       return;
     }
-    if (target == parent) return;
+    if (target == parent) {
+      PairNodes(*local, *server);
+      return;
+    }
     // A folder cannot go into its own subtree.
     for (const IBNode* at = target.get(); at != nullptr; at = at->GetParent()) {
       if (at == local.get()) {
@@ -282,6 +285,7 @@ void TTreeMerge::ApplyMoved(const IBNodePtr& local, const IBNodePtr& server) {
     // Its files now belong in another directory.
     MarkSubtreeModified(*local);
     MoveOnDisk(oldDisk, *local);
+    PairNodes(*local, *server);
   } catch (const std::exception& e) {
     TLog::LogException(e, kMoveContext);
   }
@@ -328,6 +332,7 @@ void TTreeMerge::ApplyCaptionChanged(const IBNodePtr& local, const IBNodePtr& se
   if (parent) names_->Added(*parent, *local);
   if (isFolder) MarkSubtreeModified(*local);
   MoveOnDisk(oldDisk, *local);
+  PairNodes(*local, *server);
 }
 
 void TTreeMerge::ApplyUrlChanged(const IBNodePtr& local, const IBNodePtr& server) {
@@ -344,6 +349,7 @@ void TTreeMerge::ApplyUrlChanged(const IBNodePtr& local, const IBNodePtr& server
     }
   }
   localBookmark->SetURL(serverBookmark->GetURL());
+  SetPair(*local, *server);
 }
 
 void TTreeMerge::ApplyAdded(const IBNodePtr& server) {
@@ -355,9 +361,10 @@ void TTreeMerge::ApplyAdded(const IBNodePtr& server) {
   AddCopy(*target, *server);
 }
 
-void TTreeMerge::AddCopy(IFolder& folder, const IBNode& source) {
+void TTreeMerge::AddCopy(IFolder& folder, IBNode& source) {
   if (const auto* sourceFolder = dynamic_cast<const IFolder*>(&source)) {
-    const std::string key = DiskKey(LocalName(source.GetName(), true), true);
+    const std::string name = LocalName(source.GetName(), true);
+    const std::string key = DiskKey(name, true);
     if (names_->Taken(folder, key, nullptr)) {
       // That directory exists: the content joins it, a private one is left
       // alone.
@@ -367,6 +374,7 @@ void TTreeMerge::AddCopy(IFolder& folder, const IBNode& source) {
           TLog::Warning(std::string(kClassContext) + "Added:private folder kept:" + Describe(existing));
           return;
         }
+        if (!IsPaired(*existing)) SetPair(*existing, source);
         const int count = sourceFolder->Count();
         for (int i = 0; i < count; ++i) {
           if (const IBNodePtr child = sourceFolder->Get(i)) AddCopy(*existing, *child);
@@ -375,25 +383,35 @@ void TTreeMerge::AddCopy(IFolder& folder, const IBNode& source) {
       }
     }
     auto copy = std::make_shared<TFileFolder>(*sourceFolder);
+    copy->SetName(name);
     MarkCreated(*copy);
     folder.Add(copy);
     names_->Added(folder, *copy);
+    // Paired with its source, the copy gets the server's data with the rest.
+    copy->InitHashes(ChildKeyPath(folder));
+    PairNodes(*copy, source);
     return;
   }
   const auto* sourceBookmark = dynamic_cast<const IBookmark*>(&source);
   if (sourceBookmark == nullptr) return;
   auto copy = std::make_shared<TFileBookmark>(*sourceBookmark);
+  copy->SetName(LocalName(source.GetName(), false));
   const std::string key = DiskKey(*copy);
   if (names_->Taken(folder, key, nullptr)) {
-    const auto existing = std::dynamic_pointer_cast<IBookmark>(ChildWithKey(folder, key));
+    const IBNodePtr existing = ChildWithKey(folder, key);
+    const auto* existingBookmark = dynamic_cast<const IBookmark*>(existing.get());
     // The same bookmark is there already (a folder made for a moved node
     // can hold it): nothing to add.
-    if (existing && existing->GetURL() == sourceBookmark->GetURL()) return;
+    if (existingBookmark != nullptr && existingBookmark->GetURL() == sourceBookmark->GetURL()) {
+      if (!IsPaired(*existing)) SetPair(*existing, source);
+      return;
+    }
     copy->SetName(FreeName(*names_, folder, copy->GetName(), false, nullptr));
   }
   MarkCreated(*copy);
   folder.Add(copy);
   names_->Added(folder, *copy);
+  SetPair(*copy, source);
 }
 
 void TTreeMerge::CopyBookmarkData(IBNode& local, const IBNode& server) {
@@ -671,7 +689,7 @@ IFolderPtr TTreeMerge::LocalFolderForNode(const IBNode& sourceNode) {
   const TNodeList chain = Ancestors(&sourceNode);  // the source root first
   IFolderPtr current = tree_;
   for (std::size_t i = 1; i < chain.size(); ++i) {
-    const IBNode& level = *chain[i];
+    IBNode& level = *chain[i];
     IFolderPtr next;
     // A paired server folder names its local partner directly.
     if (IBNode* partner = PairedNode(level);
@@ -695,12 +713,19 @@ IFolderPtr TTreeMerge::LocalFolderForNode(const IBNode& sourceNode) {
     }
     if (!next) {
       const std::string name = FreeName(*names_, *current, LocalName(level.GetName(), true), true, nullptr);
+      // On disk first: a folder that cannot be made never enters the tree.
+      if (const auto* parentFile = dynamic_cast<const IFileFolder*>(current.get())) {
+        std::string root = directory_;
+        while (!root.empty() && root.back() == '/') root.pop_back();
+        TFileTools::CreateFolder(
+            StripTrailingDots(root + parentFile->GetRelativePath() + FavoritesFolderDirectoryName(name)));
+      }
       auto folder = std::make_shared<TFileFolder>(std::string(), false, name);
       current->Add(folder);
       names_->Added(*current, *folder);
       MarkCreated(*folder);
-      const std::string path = DiskPath(*folder);
-      if (!path.empty()) TFileTools::CreateFolder(path);
+      folder->InitHashes(ChildKeyPath(*current));
+      PairNodes(*folder, level);
       next = folder;
     }
     if (IsPrivateFolder(*next)) return nullptr;

@@ -72,7 +72,12 @@ class TTreeMerge {
   // - DiffDeleted: nothing; a merge never removes local nodes.
   // A name already used by a sibling on disk gets " (2)", " (3)" ... so no
   // two nodes ever share a file. Differences on private nodes are skipped.
-  // Failures of the other kinds reach the caller.
+  // Failures of the other kinds reach the caller. The nodes a difference
+  // matched, and each copy with its source, end up paired, so that
+  // CopyServerData gives them the server's ids too.
+  //
+  // Each difference carries counted references to its nodes; the server
+  // nodes' parents must still be alive (keep the server tree until done).
   void ApplyDifferences(const TBNodeDifferenceList& list);
 
   // For every node below localFolder paired with a server node: the
@@ -134,7 +139,7 @@ class TTreeMerge {
   void ApplyAdded(const IBNodePtr& server);
   // Adds a created copy of source to folder, or joins it with a folder of
   // the same directory name there.
-  void AddCopy(IFolder& folder, const IBNode& source);
+  void AddCopy(IFolder& folder, IBNode& source);
   void CopyBookmarkData(IBNode& local, const IBNode& server);
   void CopyFolderData(IBNode& local, const IBNode& server);
   void OverlayFolder(const IFolder& source, IFolder& target, bool withoutServerData);
