@@ -14,6 +14,7 @@
 #include "agent/Backups.h"
 #include "agent/ConnectStep.h"
 #include "agent/Messages.h"
+#include "agent/SidebarChain.h"
 #include "foundation/Config.h"
 #include "foundation/FileTools.h"
 #include "foundation/HandlerList.h"
@@ -366,7 +367,9 @@ void TKelvoFrm::StartUpNormal() {
   TLog::Debug("Favorites location:" + fav.resolved);
   TLog::Debug("Favorites location old:" + fav.old);
   // 4. Seam: a service account's profile would ask the user for the folder
-  // (message dialog and folder picker).
+  // (message dialog and folder picker). A folder given on the command line
+  // is the user-set location.
+  ApplyFavoritesOption(fav.resolved);
   // 5
   TConfig::SetBrowserLocation(fav.resolved);
   // 6. Seam: open the key-value store (sidebar services).
@@ -401,8 +404,10 @@ void TKelvoFrm::StartUpNormal() {
   DeleteObsoleteShortcuts(TConfig::GetLang());
   // 20. Seam: the cookie "rc" of the product's web site (cookie folder,
   // site and key-value store are not set up yet).
-  // 21. Seam: the sidebar-code check (live refresh) decides between
-  // adding sidebar-code-ok and starting a refresh.
+  // 21. With the show-documents flag from the start: no sidebar exists to
+  // ask for the event and memo documents, and without them the chain would
+  // never reach initialized.
+  SidebarCodeCheck(true);
 }
 
 // --- Messages ---------------------------------------------------------------
@@ -518,14 +523,14 @@ void TKelvoFrm::OnAppStateChanged(UINT flag, LPARAM argument) {
   switch (flag) {
     case asSidebarCodeOK:
       TLog::Debug("GetSBInitState.asSidebarCodeOK");
-      // Seam: show the form and load the server-request document; its
-      // completion adds asAjaxDocOK.
+      // The form is never drawn; its completion adds asAjaxDocOK.
+      LoadServerRequestDocument();
       break;
     case asAjaxDocOK:
       if (ApplicationTitle() == "kelvotests") break;
       if (!IsUninstallMode()) {
-        // Seam: load the services document; its completion calls
-        // loadServices and adds asSbManagers1OK.
+        // Its completion calls loadServices and adds asSbManagers1OK.
+        LoadServicesDocument();
       } else {
         TConfig::SetUninstallCalled(true);
         TConfig::InitPaths(wnd_, exePath_, false);
@@ -534,12 +539,13 @@ void TKelvoFrm::OnAppStateChanged(UINT flag, LPARAM argument) {
       }
       break;
     case asSbManagers1OK:
-      if (!TConfig::IsTestNoClose()) EnableCheckIEClosedTimer();
+      if (IEClosedTimerAllowed()) EnableCheckIEClosedTimer();
       TLog::Debug("GetSBInitState.asSbManagers1OK");
-      // Seam: with the show-documents flag, start the event and memo documents.
+      // The event and memo documents (show-documents flag) and, on the first
+      // run after installation, the "install" counter request.
+      OnServicesDocumentReady(wnd_);
       if (TConfig::IsFirstRunAfterInstall()) {
-        // Seam: the "install" counter request and the campaign request
-        // (server transport, web-site cookie).
+        // Seam: the campaign counter request (web-site cookie "rc").
         TConfig::SetPrefValue("tos-accepted", "true");
       }
       break;
@@ -669,8 +675,7 @@ void TKelvoFrm::FormCloseQuery() {
 
 void TKelvoFrm::FormClose() {
   if (!closeDone_ && !IsUninstallMode()) {
-    // Seam: tell the services object's observer "app.quit" (hidden
-    // services document).
+    NotifyServicesOfQuit();
   }
   closeDone_ = true;
   TLog::Debug(std::string(kClassName) + ".FormClose:" + kClassName);
@@ -684,6 +689,8 @@ void TKelvoFrm::DestroyObjects() {
     // The archive and server-response-handler singletons log their own
     // "Terminating ..." lines.
     ShutdownServerClient();
+    // The hidden documents and the live refresh of the sidebar code.
+    FreeSidebarChain();
     if (TThreadRegistry::HasLiveThreads()) {
       TLog::Warning(std::string(kClassName) + ".DestroyObjects:Not all threads destroyed:\r\n" +
                     TThreadRegistry::Text());

@@ -9,6 +9,7 @@
 
 #include "agent/Main.h"
 #include "agent/Messages.h"
+#include "agent/SidebarChain.h"
 #include "foundation/Log.h"
 #include "foundation/PlatformInfo.h"
 #include "platform/InstanceLock.h"
@@ -22,7 +23,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kelvo [--help | --version | /UNINSTALL1]\n"
+    "Usage: kelvo [--help | --version | /UNINSTALL1 | [--stay] [--favorites DIR]]\n"
     "\n"
     "Kelvo for Internet Explorer: the resident agent that keeps the Favorites\n"
     "in step with the link server, keeps their backups and hosts the sidebar.\n"
@@ -31,6 +32,10 @@ constexpr const char* kUsage =
     "  --help        show this help and exit\n"
     "  --version     show the agent's version and exit\n"
     "  /UNINSTALL1   uninstall mode (also -UNINSTALL1): shows the uninstall dialog\n"
+    "  --stay        keep running without a browser frame (the agent otherwise\n"
+    "                closes soon after start when no \"IEFrame\" window exists)\n"
+    "  --favorites DIR\n"
+    "                use DIR as the Favorites folder for this run\n"
     "\n"
     "SIGTERM or SIGINT closes the agent as its \"Close\" menu item does.\n"
     "Settings: $XDG_CONFIG_HOME/kelvo/registry.db; log: $XDG_DATA_HOME/Kelvo/log/.\n";
@@ -62,6 +67,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
   int exitCode = 0;
   if (AnswerInformationalOption(args, exitCode)) return exitCode;
+  TAgentOptions options = ParseAgentOptions(args);
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "kelvo: %s\n%s", options.error.c_str(), kUsage);
+    return 2;
+  }
+  SetAgentOptions(options);
   SetCommandLine(argc, argv);
 
   // Process initialisation, before anything can post or assert.
