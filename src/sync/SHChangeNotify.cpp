@@ -18,18 +18,11 @@ bool IsTwoPathEvent(std::uint32_t event) {
   return event == SHCNE_RENAMEITEM || event == SHCNE_RENAMEFOLDER || event == SHCNE_ASSOCCHANGED;
 }
 
-// Paths as the shell hands them over: at most 260 characters.
-constexpr std::size_t kMaxPath = 260;
-
+// A path ends at its first NUL. Paths are not cut to a length: Linux paths
+// may be far longer than 260 characters, and a cut path names another item.
 std::string CutPath(std::string path) {
   auto nul = path.find('\0');
   if (nul != std::string::npos) path.resize(nul);
-  if (path.size() > kMaxPath) {
-    std::size_t cut = kMaxPath;
-    // Never split a UTF-8 sequence.
-    while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
-    path.resize(cut);
-  }
   return path;
 }
 

@@ -178,6 +178,20 @@ TEST_F(SHChangeNotifyTest, PathsOfDifferentCaseAreDifferentItems) {
   EXPECT_EQ(CountOf(SHCNE_CREATE), 2u);
 }
 
+TEST_F(SHChangeNotifyTest, LongPathsArriveWhole) {
+  // Deep Favorites easily pass 260 characters; a cut path would name
+  // another item (or none).
+  const fs::path deep = root_ / std::string(200, 'd') / (std::string(150, 'e') + " \xC3\xA9t\xC3\xA9");
+  fs::create_directories(deep);
+  ConnectFileHandlers();
+  notify_->Register();
+  const fs::path file = deep / (std::string(100, 'f') + ".url");
+  test::WriteFileText(file, "x");
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(SHCNE_CREATE) == 1; }));
+  EXPECT_GT(file.string().size(), 400u);
+  EXPECT_EQ(calls_.front().path1, file.string());
+}
+
 TEST_F(SHChangeNotifyTest, NothingQueuedIsDeliveredAfterDeregistering) {
   ConnectFileHandlers();
   notify_->Register();
