@@ -190,10 +190,15 @@ void TBookmarksCtrl::Integrate() {
 void TBookmarksCtrl::IntegrateMeta() {
   if (!tree_) return;
   TLog::Debug("TBookmarksCtrl.Integrate meta");
-  TTreeUpdateBracket bracket(tree_.get());
-  bool changed = false;
-  const TBNodeMetaList records = metas_->Items();
+  // Looked up first, so that a batch that leaves the records as they are
+  // does not pay for a second rebuild of the tree's keys.
+  struct TFolderUpdate {
+    std::shared_ptr<IFolderEx> folder;
+    IBNodeMetaPtr record;
+  };
+  std::vector<TFolderUpdate> updates;
   TNameTbls orphans;
+  const TBNodeMetaList records = metas_->Items();
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
     const IBNodeMetaPtr& record = *it;
     if (record->GetIsFolder()) {
@@ -205,12 +210,13 @@ void TBookmarksCtrl::IntegrateMeta() {
       auto folderEx = std::dynamic_pointer_cast<IFolderEx>(folder);
       if (!folderEx) continue;
       if (record->GetIsPrivate()) {
-        folderEx->SetPrivate(true);
+        // Inside a private folder it is private already; the integration
+        // after a move out sets its own flag.
+        if (!folderEx->IsPrivate()) updates.push_back({folderEx, record});
       } else if (record->GetId() == -1) {
         TLog::Warning("TBookmarksCtrl.Initialize:no id for meta:" + CommaText(record->GetPath()));
-      } else {
-        folderEx->SetId(record->GetId());
-        folderEx->SetPublic(record->GetIsPublic());
+      } else if (folderEx->GetId() != record->GetId() || folderEx->GetPublic() != record->GetIsPublic()) {
+        updates.push_back({folderEx, record});
       }
     } else if (!tree_->FindNode(record->GetPathHash())) {
       // A bookmark's record stays as long as its bookmark does: it holds the
@@ -218,8 +224,17 @@ void TBookmarksCtrl::IntegrateMeta() {
       orphans.push_back(record->GetPath());
     }
   }
-  if (!orphans.empty()) changed = metas_->RemoveUnderPaths(orphans, nullptr);
-  if (changed) metas_->Save();
+  if (!orphans.empty() && metas_->RemoveUnderPaths(orphans, nullptr)) metas_->Save();
+  if (updates.empty()) return;
+  TTreeUpdateBracket bracket(tree_.get());
+  for (const TFolderUpdate& update : updates) {
+    if (update.record->GetIsPrivate()) {
+      update.folder->SetPrivate(true);
+    } else {
+      update.folder->SetId(update.record->GetId());
+      update.folder->SetPublic(update.record->GetIsPublic());
+    }
+  }
   bracket.End();
 }
 
