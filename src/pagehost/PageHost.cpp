@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <mutex>
 #include <unordered_map>
@@ -26,6 +27,7 @@ constexpr double kMaxTimeLimitSeconds = 24.0 * 60 * 60;
 
 bool OnTimeLimit(JSContextRef ctx, void* context) {
   auto* engine = static_cast<TScriptEngine*>(context);
+  if (engine->struck) return true;  // the same entry, stopped once more
   engine->struck = true;
   ++engine->strikes;
   std::string url = "?";
@@ -46,6 +48,13 @@ void FinalizeHostFunction(JSObjectRef object);
 
 TScriptEngine& TScriptEngine::Get() {
   static TScriptEngine* engine = [] {
+    // The engine's default way of stopping a running script interrupts the
+    // thread with a signal and sometimes waits for ever for it to answer
+    // (seen here about one time in three), which hangs the agent instead
+    // of stopping the page. Compiled code that polls a flag has no such
+    // race. Read by the engine when its first context is made; a value set
+    // by the user is kept.
+    setenv("JSC_usePollingTraps", "true", 0);
     auto* e = new TScriptEngine;
     e->group = JSContextGroupCreate();
     e->hostContext = JSGlobalContextCreateInGroup(e->group, nullptr);
@@ -78,7 +87,20 @@ TScriptEntry::TScriptEntry() {
   if (engine.depth++ == 0) engine.struck = false;
 }
 
-TScriptEntry::~TScriptEntry() { --TScriptEngine::Get().depth; }
+TScriptEntry::~TScriptEntry() {
+  TScriptEngine& engine = TScriptEngine::Get();
+  if (--engine.depth == 0 && engine.rearmed) {
+    engine.rearmed = false;
+    engine.ApplyTimeLimit();
+  }
+}
+
+void TScriptEngine::RearmAfterStrike() {
+  // The engine stops script once per strike; a page that catches the error
+  // a host method hands it must not get a fresh run.
+  rearmed = true;
+  JSContextGroupSetExecutionTimeLimit(group, kRearmSeconds, OnTimeLimit, this);
+}
 
 double TPageHost::TimeLimitSeconds() { return TScriptEngine::Get().limitSeconds; }
 
@@ -221,8 +243,14 @@ JSValueRef CallHostFunction(JSContextRef ctx, JSObjectRef function, JSObjectRef 
     // The method may drop the last reference to its own function: keep it.
     THostMethod method = data->method;
     TScriptValue result = method(call);
+    if (TScriptEngine::Get().struck) {
+      TScriptEngine::Get().RearmAfterStrike();
+      *exception = MakeScriptError(ctx, "script stopped by the time limit");
+      return nullptr;
+    }
     return result.Raw() ? result.Raw() : JSValueMakeUndefined(ctx);
   } catch (const TKException& e) {
+    if (TScriptEngine::Get().struck) TScriptEngine::Get().RearmAfterStrike();
     *exception = MakeScriptError(ctx, e.FullMessage());
   } catch (const std::exception& e) {
     *exception = MakeScriptError(ctx, e.what());

@@ -34,10 +34,14 @@ struct TScriptEngine {
   double limitSeconds = 0;
   double overrideSeconds = 0;
   bool settingsRead = false;
+  bool rearmed = false;
+  static constexpr double kRearmSeconds = 0.02;
 
   // Created at the first use, never destroyed (values may outlive anything).
   static TScriptEngine& Get();
   void ApplyTimeLimit();
+  // After a strike inside a host method: stops the rest of the entry soon.
+  void RearmAfterStrike();
 };
 
 // Marks one entry into script for the time limit: the outermost entry
