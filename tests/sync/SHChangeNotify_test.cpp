@@ -161,10 +161,15 @@ TEST_F(SHChangeNotifyTest, ARepeatWithinOneBurstIsDroppedButALaterEditIsNot) {
   EXPECT_EQ(CountOf(SHCNE_UPDATEITEM), 1u) << ::testing::PrintToString(calls_);
   calls_.clear();
 
-  // The same item edited again later is a new change, not a repeat.
+  // The same item edited again later is a new change, not a repeat, even
+  // with nothing else in between.
   test::WriteFileText(root_ / "b.url", "z");
   ASSERT_TRUE(PumpUntil([&] { return CountOf(SHCNE_UPDATEITEM) == 1; }));
-  EXPECT_EQ(calls_.front(), (TCall{SHCNE_UPDATEITEM, P("b.url"), ""}));
+  test::WriteFileText(root_ / "b.url", "zz");
+  ASSERT_TRUE(PumpUntil([&] { return CountOf(SHCNE_UPDATEITEM) == 2; }))
+      << ::testing::PrintToString(calls_);
+  const std::vector<TCall> edits(2, TCall{SHCNE_UPDATEITEM, P("b.url"), ""});
+  EXPECT_EQ(calls_, edits);
 }
 
 TEST_F(SHChangeNotifyTest, PathsOfDifferentCaseAreDifferentItems) {
