@@ -55,7 +55,11 @@ std::string LocalName(const std::string& name, bool isFolder) {
 
 // The name under which a child occupies its folder's directory.
 std::string DiskKey(const std::string& name, bool isFolder) {
-  return isFolder ? "F" + FavoritesFolderDirectoryName(name) : "B" + FileNameOfNode(name);
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) about "x" + string
+  // in optimized builds.
+  std::string key(1, isFolder ? 'F' : 'B');
+  key += isFolder ? FavoritesFolderDirectoryName(name) : FileNameOfNode(name);
+  return key;
 }
 
 std::string DiskKey(const IBNode& node) { return DiskKey(node.GetName(), IsFolderNode(node)); }
