@@ -59,7 +59,10 @@ class TRestoreAligner {
     // What the overlay touched but no archived bookmark claims (it matched a
     // URL the archive also holds under another name) goes with the others.
     for (std::size_t i = 0; i < locals.size(); ++i) {
-      if (!claimed[i] && locals[i]->GetTag() != 0 && locals[i]->GetTag() < kMarkLimit) locals[i]->SetTag(0);
+      if (claimed[i] || locals[i]->GetTag() == 0 || locals[i]->GetTag() >= kMarkLimit) continue;
+      locals[i]->SetTag(0);
+      // Not written either: its file may carry a name the restore now owns.
+      locals[i]->SetFlags(locals[i]->GetFlags() & ~(kEngineFlags | nfModified));
     }
   }
 
@@ -227,6 +230,11 @@ void RestoreFromArchive(TBookmarksCtrl& ctrl, const std::string& fileName, const
     TLog::LogException(e, "TBookmarksCtrl.RestoreFromArchive");
     ReadAgain(ctrl);
     throw TArchiveException(kRestoreError, e);
+  } catch (...) {
+    // Whatever stopped the restore, the tree must not keep nodes the disk
+    // does not have.
+    ReadAgain(ctrl);
+    throw;
   }
   ReadAgain(ctrl);
   if (!failures.empty()) {
