@@ -188,6 +188,70 @@ const char* EnvironmentScript() {
     get: function () { return n.external(); }, configurable: true
   });
 
+  function Request() {
+    this.readyState = 0; this.status = 0; this.statusText = ''; this.responseText = '';
+    this.responseXML = null; this.onreadystatechange = null; this.onload = null;
+    this.onerror = null; this._headers = []; this._responseHeaders = ''; this._id = 0;
+  }
+  Request.prototype._fire = function () {
+    if (typeof this.onreadystatechange === 'function') {
+      this.onreadystatechange({ type: 'readystatechange', target: this });
+    }
+  };
+  Request.prototype.open = function (method, url, async) {
+    this._method = String(method).toUpperCase();
+    this._url = String(url);
+    this._async = async === undefined ? true : !!async;
+    this._headers = [];
+    this._aborted = false;
+    this.readyState = 1;
+    this._fire();
+  };
+  Request.prototype.setRequestHeader = function (name, value) {
+    this._headers.push([String(name), String(value)]);
+  };
+  Request.prototype.send = function (body) {
+    if (this.readyState !== 1) throw new Error('XMLHttpRequest.send: the request is not open');
+    var self = this;
+    this._id = n.request(this._method, this._url, this._headers,
+                         body === undefined || body === null ? '' : String(body), this._async,
+                         function (status, statusText, text, headers, error) {
+                           self._done(status, statusText, text, headers, error);
+                         });
+  };
+  Request.prototype._done = function (status, statusText, text, headers, error) {
+    if (this._aborted) return;
+    this.status = status; this.statusText = statusText; this.responseText = text;
+    this._responseHeaders = headers; this.readyState = 4;
+    this._fire();
+    if (error) {
+      if (typeof this.onerror === 'function') this.onerror({ type: 'error', target: this });
+    } else if (typeof this.onload === 'function') {
+      this.onload({ type: 'load', target: this });
+    }
+  };
+  Request.prototype.abort = function () {
+    this._aborted = true;
+    if (this._id) n.abortRequest(this._id);
+    this.readyState = 0;
+  };
+  Request.prototype.getAllResponseHeaders = function () { return this._responseHeaders; };
+  Request.prototype.getResponseHeader = function (name) {
+    var lines = this._responseHeaders.split(/\r?\n/), wanted = String(name).toLowerCase();
+    for (var i = 0; i < lines.length; i++) {
+      var colon = lines[i].indexOf(':');
+      if (colon > 0 && lines[i].substr(0, colon).toLowerCase() === wanted) {
+        return lines[i].substr(colon + 1).replace(/^\s+|\s+$/g, '');
+      }
+    }
+    return null;
+  };
+  g.XMLHttpRequest = Request;
+  g.ActiveXObject = function (progId) {
+    if (/xmlhttp/i.test(String(progId))) return new Request();
+    throw new Error("Automation server can't create object");
+  };
+
   var listeners = {};
   function listen(type, fn) {
     if (typeof fn !== 'function') return;
