@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -508,9 +511,49 @@ TEST_F(LinkServerEndpoints, UninstallReasonsInTheAskedLanguage) {
   EXPECT_EQ(missing->status, 404);
 }
 
+// A log stream whose lines a test can wait for: the server writes its line
+// once the answer is on its way, so the client may see the answer first.
+class TLineSink : public std::streambuf {
+ public:
+  bool WaitForLines(std::size_t count, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return lines_.size() >= count; });
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    std::lock_guard lock(mutex_);
+    if (c == '\n') {
+      lines_.push_back(current_);
+      current_.clear();
+      changed_.notify_all();
+    } else {
+      current_ += static_cast<char>(c);
+    }
+    return c;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string current_;
+  std::vector<std::string> lines_;
+};
+
 TEST_F(LinkServerEndpoints, CountersAndTheRequestLog) {
-  std::ostringstream log;
+  TLineSink sink;
+  std::ostream log(&sink);
   server_->SetRequestLog(&log);
+  // Whatever happens below, the server lets go of the stream before it goes.
+  struct TDetach {
+    linkserver::TLinkServer& server;
+    ~TDetach() { server.SetRequestLog(nullptr); }
+  } detach{*server_};
   for (int i = 0; i < 2; ++i) {
     httplib::Result result = Get("/rest/counters/one/install/exe");
     ASSERT_TRUE(result);
@@ -521,12 +564,10 @@ TEST_F(LinkServerEndpoints, CountersAndTheRequestLog) {
   EXPECT_EQ(server_->Counter("client-stats-error/TIMEOUT"), 1);
   EXPECT_EQ(server_->Counter("never"), 0);
   Post(Script(kBob, "<connect/>"));
-  server_->SetRequestLog(nullptr);
 
-  std::vector<std::string> lines;
-  std::istringstream in(log.str());
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 4u) << log.str();
+  ASSERT_TRUE(sink.WaitForLines(4, std::chrono::seconds(10)));
+  const std::vector<std::string> lines = sink.Lines();
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_NE(lines[0].find("GET /rest/counters/one/install/exe 200"), std::string::npos) << lines[0];
   EXPECT_NE(lines[3].find("POST /linkserver 200"), std::string::npos) << lines[3];
   EXPECT_EQ(server_->RequestCount(), 4);

@@ -107,6 +107,7 @@ class TLinkServerCore {
   mutable std::mutex mutex_;  // the store and the settings below
   std::string updateVersion_ = KELVO_VERSION_TEXT;
   std::string updateUrl_;
+  std::mutex logMutex_;  // log_ and the writes to it
   std::ostream* log_ = nullptr;
   std::atomic<std::int64_t> requests_{0};
 
@@ -212,12 +213,10 @@ void TLinkServerCore::Routes(httplib::Server& http) {
 }
 
 void TLinkServerCore::LogRequest(const httplib::Request& req, const httplib::Response& res) {
-  std::ostream* out = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    out = log_;
-  }
-  if (!out) return;
+  // Held while writing, so that SetRequestLog never returns while the old
+  // stream is still in use.
+  std::lock_guard lock(logMutex_);
+  if (!log_) return;
   const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm tm{};
   gmtime_r(&now, &tm);
@@ -226,9 +225,7 @@ void TLinkServerCore::LogRequest(const httplib::Request& req, const httplib::Res
   std::string line = std::string(stamp) + " " + req.remote_addr + " " + req.method + " " +
                      req.path + " " + std::to_string(res.status) + " " +
                      std::to_string(req.body.size()) + ">" + std::to_string(res.body.size()) + "\n";
-  static std::mutex writeMutex;
-  std::lock_guard lock(writeMutex);
-  *out << line << std::flush;
+  *log_ << line << std::flush;
 }
 
 TLinkServer::TLinkServer(std::string dbPath) {
@@ -247,6 +244,13 @@ int TLinkServer::Start(int port) {
     throw TLinkServerException("TLinkServer.Start:invalid port:" + std::to_string(port));
   }
   auto http = std::make_unique<httplib::Server>();
+  // The HTTP layer's default would share the port with another server
+  // already on it (each getting part of the requests, with other data):
+  // a quick restart is all that is wanted.
+  http->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   core_->Routes(*http);
   int bound = 0;
   if (port == 0) {
@@ -295,7 +299,7 @@ void TLinkServer::SetUpdateInfo(const std::string& version, const std::string& u
 }
 
 void TLinkServer::SetRequestLog(std::ostream* out) {
-  std::lock_guard lock(core_->mutex_);
+  std::lock_guard lock(core_->logMutex_);
   core_->log_ = out;
 }
 
