@@ -5,4 +5,14 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/deps.sh"
 "$root/scripts/build.sh" "$root/build/normal"
-exec "$root/build/normal/src/agent/kelvo" "$@"
+
+# The reference link server beside the agent, on the port the agent's
+# default settings point at; it stops when the agent ends.
+# KELVO_NO_LINKSERVER=1 leaves it out (a server of your own is running).
+if [ -z "${KELVO_NO_LINKSERVER:-}" ]; then
+  "$root/build/normal/tools/linkserver/kelvo-linkserver" --port 8480 &
+  linkserver_pid=$!
+  trap 'kill "$linkserver_pid" 2>/dev/null || true; wait "$linkserver_pid" 2>/dev/null || true' EXIT
+fi
+
+"$root/build/normal/src/agent/kelvo" "$@"
