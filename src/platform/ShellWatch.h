@@ -3,7 +3,10 @@
 // events: every folder below the root is watched (folders that appear later
 // too), and each change comes as one shell event with absolute paths. A
 // rename or a move inside the tree is one event carrying both paths; a move
-// into the tree from outside is a creation, a move out of it a deletion.
+// into the tree from outside is a creation (for a folder, followed by one
+// for each item inside it, outer first), a move out of it a deletion. A
+// folder filled before its watch could be added reports its items the same
+// way.
 //
 // Events are read by the message loop and handed to the handler on the main
 // thread; the watch belongs to the main thread. Destroying the watch stops

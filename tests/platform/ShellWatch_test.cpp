@@ -152,8 +152,16 @@ TEST_F(ShellWatchTest, FoldersThatAppearOrMoveAreWatchedUnderTheirCurrentPath) {
   EXPECT_TRUE(WaitFor(SHCNE_CREATE, P("Science/Deep/d.url"))) << All();
 
   fs::create_directories(home_.Path() / "Outside" / "Pack" / "Inner");
+  test::WriteFileText(home_.Path() / "Outside" / "Pack" / "Inner" / "old.url", "x");
   fs::rename(home_.Path() / "Outside" / "Pack", root_ / "Pack");
-  ASSERT_TRUE(WaitFor(SHCNE_MKDIR, P("Pack"))) << All();
+  ASSERT_TRUE(WaitFor(SHCNE_CREATE, P("Pack/Inner/old.url"))) << All();
+  const std::vector<std::string> arrived = {Describe({SHCNE_MKDIR, P("Pack"), ""}),
+                                            Describe({SHCNE_MKDIR, P("Pack/Inner"), ""}),
+                                            Describe({SHCNE_CREATE, P("Pack/Inner/old.url"), ""})};
+  std::vector<std::string> gotTexts;
+  for (const auto& e : got_)
+    if (e.path1.rfind(P("Pack"), 0) == 0) gotTexts.push_back(Describe(e));
+  EXPECT_EQ(gotTexts, arrived);
   test::WriteFileText(root_ / "Pack" / "Inner" / "i.url", "x");
   EXPECT_TRUE(WaitFor(SHCNE_CREATE, P("Pack/Inner/i.url"))) << All();
 

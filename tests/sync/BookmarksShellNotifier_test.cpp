@@ -157,7 +157,8 @@ TEST_F(BookmarksShellNotifierTest, EachUserActionBecomesOneBatchOfTheRightRecord
          test::WriteFileText(home_.Path() / "Elsewhere" / "Pack" / "Inner" / "p.url", "[x]");
          fs::rename(home_.Path() / "Elsewhere" / "Pack", fav_ / "Pack");
        },
-       {"Type:CREATE (folder) /Pack "}},
+       {"Type:CREATE (folder) /Pack ", "Type:CREATE (folder) /Pack/Inner ",
+        "Type:CREATE /Pack/Inner/p.url "}},
       {"change inside a folder moved in",
        [&] { fs::remove(fav_ / "Pack" / "Inner" / "p.url"); },
        {"Type:DELETE /Pack/Inner/p.url "}},

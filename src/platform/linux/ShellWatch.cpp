@@ -205,9 +205,13 @@ class TInotifyShellWatch : public IShellWatch {
           Emit(out, SHCNE_UPDATEITEM, Abs(rel));
         }
       } else if (isDir) {
-        // Moved in from outside: the folder arrives whole.
-        AddTree(rel, nullptr);
+        // Moved in from outside: the folder arrives with everything inside,
+        // which is new to the tree as well.
         Emit(out, SHCNE_MKDIR, Abs(rel));
+        std::vector<TFound> found;
+        AddTree(rel, &found);
+        for (const auto& item : found)
+          Emit(out, item.isDir ? SHCNE_MKDIR : SHCNE_CREATE, Abs(item.rel));
       } else {
         Emit(out, SHCNE_CREATE, Abs(rel));
       }
