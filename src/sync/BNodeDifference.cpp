@@ -61,6 +61,26 @@ std::string JoinNames(const TStringList& names, std::size_t count) {
   return out;
 }
 
+// The folder checksum of the identity keys, taken over names and URLs only:
+// the server's copy carries server ids that the Favorites folder cannot
+// keep, so its own content checksum never equals the local one.
+std::uint32_t ContentSumWithoutIds(const IFolder& folder) {
+  // Unsigned: the sum wraps.
+  std::uint32_t total = 0;
+  const int count = folder.Count();
+  for (int i = 0; i < count; ++i) {
+    const IBNodePtr child = folder.Get(i);
+    if (!child || !child->IsValid()) continue;
+    if (dynamic_cast<const IBookmark*>(child.get()) != nullptr) {
+      total += StringChecksum(child->GetHash(hkNameURL));
+    } else if (const auto* sub = dynamic_cast<const IFolder*>(child.get())) {
+      total += StringChecksum(child->GetHash(hkNameKind));
+      total += ContentSumWithoutIds(*sub);
+    }
+  }
+  return total;
+}
+
 TNodeFacts MakeFacts(const IBNodePtr& holder, const IBNode& node) {
   TNodeFacts facts;
   facts.node = holder;
@@ -77,7 +97,7 @@ TNodeFacts MakeFacts(const IBNodePtr& holder, const IBNode& node) {
     // A folder without valid content has the checksum of every other such
     // folder; that says nothing about whether they are one folder.
     facts.relatable = !IsPrivateAnywhere(node) && folder->ValidBookmarkCount() > 0;
-    if (facts.relatable) facts.contentSum = node.GetHash(hkContentSum);
+    if (facts.relatable) facts.contentSum = std::to_string(ContentSumWithoutIds(*folder));
   }
   return facts;
 }

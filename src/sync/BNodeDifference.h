@@ -137,7 +137,10 @@ std::string DifferencesText(const TBNodeDifferenceList& list);
 // - bookmarks in different folder paths with the same name and URL:
 //   DiffMoved;
 // - folders with the same content checksum: DiffMoved for the same name,
-//   DiffCaptionChanged for another;
+//   DiffCaptionChanged for another. The checksum is that of the identity
+//   keys over the valid content, with the server ids left out: the server's
+//   copy carries ids the Favorites folder cannot keep, and with them no
+//   renamed or moved folder would ever be recognized;
 // - anything else DiffNone.
 // Names and folder paths compare in their comparison form (the form the
 // identity keys use), so that a name the Favorites folder had to store in a

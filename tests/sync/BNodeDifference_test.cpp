@@ -147,6 +147,24 @@ TEST_F(BNodeDifferenceTest, SingleChangesGiveTheirKind) {
   }
 }
 
+TEST_F(BNodeDifferenceTest, RenamedFolderIsFoundThoughOnlyTheServerKnowsItsIds) {
+  // The Favorites folder cannot keep server ids, the server's links always
+  // carry them: the content still counts as the same.
+  WriteFavorites({"Old name/Keep.url=http://keep.example/", "Old name/Sub/In.url=http://in.example/"});
+  const auto list = Differences(R"(<link path="/Archive" id=":5"/>)"
+                                R"(<link path="/Archive" title="Keep" url="http://keep.example/" id=":15"/>)"
+                                R"(<link path="/Archive/Sub" title="In" url="http://in.example/" id=":16"/>)"
+                                R"(<link path="/Archive/Sub" id=":6"/>)");
+  EXPECT_EQ(Summary(list), (std::vector<std::string>{"DiffCaptionChanged F>/Old name | F>/Archive"}));
+  // Content that differs in a URL is another folder.
+  fs::remove_all(favorites_);
+  WriteFavorites({"Old name/Keep.url=http://keep.example/", "Old name/Sub/In.url=http://in.example/other"});
+  EXPECT_EQ(Differences(R"(<link path="/Archive" title="Keep" url="http://keep.example/" id=":15"/>)"
+                        R"(<link path="/Archive/Sub" title="In" url="http://in.example/" id=":16"/>)")
+                .size(),
+            2u);
+}
+
 TEST_F(BNodeDifferenceTest, FolderAndBookmarkOfTheSameNameNeverRelate) {
   WriteFavorites({"News/Daily.url=http://daily.example/"});
   const auto list = Differences(R"(<link path="/" title="News" url="http://daily.example/"/>)");

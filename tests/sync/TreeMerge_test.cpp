@@ -77,7 +77,7 @@ const char* const kServer =
     R"(<link path="/News" title="Fresh" url="http://fresh.example/" id=":18"/>)"        // added
     R"(<link path="/Tools" title="Search" url="http://search.example/" id=":13"/>)"
     R"(<link path="/Tools" title="Sport" url="http://sport.example/" id=":14"/>)"  // moved here
-    R"(<link path="/Archive" title="Keep" url="http://keep.example/"/>)"           // folder renamed
+    R"(<link path="/Archive" title="Keep" url="http://keep.example/" id=":15"/>)"  // folder renamed
     R"(<link path="/Secret" private="CLIENT"/>)"
     R"(<link path="/" title="Top" url="http://top.example/" id=":16"/>)"
     R"(<link path="/Deep/Er" title="New" url="http://new.example/" id=":17"/>)"  // added chain
