@@ -151,6 +151,15 @@ void LoadIfNeeded(TIndexState& s) {
   s.loaded = true;
 }
 
+// A key holding "=" could never be found again (the first "=" of a line
+// ends the key), and a line end would split the index line in two, the
+// second naming another key's file.
+void CheckNewKey(const std::string& key) {
+  if (key.find_first_of(std::string("=\r\n\0", 4)) != std::string::npos) {
+    throw TKeyValueException("Key-value store: invalid key \"" + key + "\"");
+  }
+}
+
 std::optional<std::string> FindValueFileLocked(TIndexState& s, const std::string& key,
                                                bool create) {
   LoadIfNeeded(s);
@@ -158,6 +167,7 @@ std::optional<std::string> FindValueFileLocked(TIndexState& s, const std::string
   std::string fileName;
   if (FindEntry(s, key, &fileName) >= 0) return folder + fileName;
   if (!create) return std::nullopt;
+  CheckNewKey(key);
 
   std::uint64_t n = 0;
   while (s.blocked.count(static_cast<std::uint32_t>(n)) != 0) ++n;

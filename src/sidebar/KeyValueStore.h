@@ -45,7 +45,9 @@ class TKeyValueStore {
   static std::string Get(const std::string& key);
   // Stores the value, allocating a value file for a new key. False (with a
   // warning) when the value file could not be written; the key's index
-  // entry stays. Setting "skin" also changes the configured skin.
+  // entry stays. Setting "skin" also changes the configured skin. A key
+  // holding "=", a line end or a NUL raises TKeyValueException: the index
+  // line could not hold it.
   static bool Set(const std::string& key, const std::string& value);
   // True also when the key did not exist; false when the value file or the
   // index could not be changed (the error is logged).

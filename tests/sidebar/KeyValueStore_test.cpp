@@ -238,6 +238,21 @@ TEST_F(KeyValueStoreTest, FailuresAreReportedAndKeepTheEntry) {
   EXPECT_THROW(TKeyValueStore::Get("blocked"), TKFileException);
 }
 
+TEST_F(KeyValueStoreTest, KeysThatAnIndexLineCannotHoldAreRefused) {
+  ASSERT_TRUE(TKeyValueStore::Set("y", "mine"));
+  for (const std::string& key : {std::string("a=b"), std::string("x\r\ny"), std::string("x\ny"), std::string("n\0ul", 4)}) {
+    EXPECT_THROW(TKeyValueStore::Set(key, "theirs"), TKeyValueException) << key;
+    EXPECT_EQ(TKeyValueStore::Get(key), "");
+    EXPECT_TRUE(TKeyValueStore::Delete(key));
+  }
+  EXPECT_EQ(Index(), "y=val0000.cfg\r\n");
+  Restart();
+  EXPECT_EQ(TKeyValueStore::Get("y"), "mine");
+  // An empty key is an ordinary one.
+  ASSERT_TRUE(TKeyValueStore::Set("", "empty"));
+  EXPECT_EQ(TKeyValueStore::Get(""), "empty");
+}
+
 TEST_F(KeyValueStoreTest, SkinAlsoChangesTheConfiguredSkin) {
   ASSERT_TRUE(TKeyValueStore::Set("skin", "pink"));
   EXPECT_EQ(TConfig::GetSkin(), "pink");
