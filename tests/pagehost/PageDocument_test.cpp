@@ -249,5 +249,47 @@ TEST_F(PageTest, ALaterLoadStartsAFreshWindow) {
   EXPECT_EQ(oldWindow.Get("kept").ToInt32(), 1);
 }
 
+// displaySidebar-like navigation: a page's call makes its own document
+// load another page; the rest of the old page's script must not reach the
+// new page.
+TEST_F(PageTest, APageCanMakeItsOwnDocumentLoadAnotherPage) {
+  const std::string next = Page("next.html", "<script>var page = 'next';</script>");
+  TRecorder owner;
+  TPageDocument doc;
+  doc.SetExternalProvider([&](TPageDocument& d) {
+    return THostObject()
+        .Method("displaySidebar",
+                [&](TScriptCall& call) {
+                  call.Document()->Load(next, owner.Wnd(), kCompleteMsg);
+                  return TScriptValue();
+                })
+        .Method("reload",
+                [&](TScriptCall& call) {
+                  call.Document()->Load(next);
+                  return TScriptValue();
+                })
+        .Make(d);
+  });
+  doc.LoadHtml(R"P(<script>
+var page = 'first';
+external.reload();
+</script>)P", home_.Sub("pages/first.html"));
+  // Loading again while the page is still loading is refused, as a script error.
+  ASSERT_EQ(doc.ScriptErrors().size(), 1u);
+  EXPECT_NE(doc.ScriptErrors()[0].find("still loading"), std::string::npos);
+  EXPECT_EQ(Global(doc, "page"), "first");
+
+  doc.Evaluate("function go() { external.displaySidebar(); page = 'old'; "
+               "return setTimeout(function () { page = 'timer'; }, 10); }");
+  const TScriptValue oldWindow = doc.Window();
+  EXPECT_EQ(doc.CallFunction("go", {}).ToInt32(), 0);  // no timer for a page that is gone
+  EXPECT_EQ(Global(doc, "page"), "next");
+  EXPECT_EQ(oldWindow.Get("page").ToString(), "old");
+  ASSERT_TRUE(WaitFor([&] { return !owner.Posted().empty(); }));
+  PumpMessages(40);
+  EXPECT_EQ(Global(doc, "page"), "next");
+  EXPECT_EQ(doc.Url(), "file://" + next);
+}
+
 }  // namespace
 }  // namespace kelvo
