@@ -209,6 +209,10 @@ struct TPageDocumentState;  // private to the page host
 
 // One document (page or frame): its global context, its frames, its timers
 // and requests. The owner keeps it; frames belong to their parent document.
+// A new document is an empty page ("about:blank") with its window until it
+// loads one. A document may be loaded again from a call of its own script
+// (navigation); it must not be destroyed from inside such a call (post a
+// message and destroy it from the loop).
 class TPageDocument {
  public:
   // Called at the document's first read of window.external after each load;
@@ -303,7 +307,7 @@ class TPageHost {
   static unsigned TimeLimitStrikes();
 
   // Ends every outstanding XMLHttpRequest (no answer is delivered) and
-  // waits for its worker.
+  // waits for its worker; part of the agent's shutdown.
   static void Shutdown();
 };
 
