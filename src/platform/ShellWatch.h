@@ -6,7 +6,9 @@
 // into the tree from outside is a creation (for a folder, followed by one
 // for each item inside it, outer first), a move out of it a deletion. A
 // folder filled before its watch could be added reports its items the same
-// way.
+// way. A rename that replaces a file (how editors save) is the deletion of
+// the source and an update of the target; one that replaces an empty folder
+// is that folder's removal followed by the rename.
 //
 // Events are read by the message loop and handed to the handler on the main
 // thread; the watch belongs to the main thread. Destroying the watch stops

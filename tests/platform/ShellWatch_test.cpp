@@ -122,6 +122,7 @@ TEST_F(ShellWatchTest, EachKindOfChangeIsOneEventWithAbsolutePaths) {
       {"move file out", [&] { fs::rename(root_ / "News" / "in.url", home_.Path() / "out.url"); },
        SHCNE_DELETE, P("News/in.url")},
   };
+  // Nothing in the table replaces an item: a rename is the only event.
   for (const auto& c : cases) {
     got_.clear();
     c.act();
@@ -132,9 +133,44 @@ TEST_F(ShellWatchTest, EachKindOfChangeIsOneEventWithAbsolutePaths) {
         EXPECT_NE(e.event, SHCNE_CREATE) << c.what << ":\n" << All();
         EXPECT_NE(e.event, SHCNE_DELETE) << c.what << ":\n" << All();
         EXPECT_NE(e.event, SHCNE_RMDIR) << c.what << ":\n" << All();
+        EXPECT_NE(e.event, SHCNE_UPDATEITEM) << c.what << ":\n" << All();
       }
     }
   }
+}
+
+TEST_F(ShellWatchTest, ARenameThatReplacesAnItemReportsWhatIsGone) {
+  Watch();
+  // An editor's save: the new content is written beside and renamed over.
+  test::WriteFileText(root_ / "a.url.new", "new");
+  ASSERT_TRUE(WaitFor(SHCNE_UPDATEITEM, P("a.url.new")));
+  got_.clear();
+  fs::rename(root_ / "a.url.new", root_ / "a.url");
+  ASSERT_TRUE(WaitFor(SHCNE_UPDATEITEM, P("a.url"))) << All();
+  EXPECT_TRUE(Has(SHCNE_DELETE, P("a.url.new"))) << All();
+  EXPECT_EQ(got_.size(), 2u) << All();
+
+  // The target is known from the start, the source moved from elsewhere in
+  // the tree, and a replaced name is free again afterwards.
+  got_.clear();
+  fs::rename(root_ / "a.url", root_ / "News" / "n.url");
+  ASSERT_TRUE(WaitFor(SHCNE_UPDATEITEM, P("News/n.url"))) << All();
+  EXPECT_TRUE(Has(SHCNE_DELETE, P("a.url"))) << All();
+  got_.clear();
+  test::WriteFileText(root_ / "b.url", "b");
+  fs::rename(root_ / "b.url", root_ / "a.url");
+  ASSERT_TRUE(WaitFor(SHCNE_RENAMEITEM, P("a.url"), P("b.url"))) << All();
+
+  // An empty folder replaced by a renamed one.
+  fs::create_directory(root_ / "Empty");
+  ASSERT_TRUE(WaitFor(SHCNE_MKDIR, P("Empty")));
+  got_.clear();
+  fs::rename(root_ / "Tech", root_ / "Empty");
+  ASSERT_TRUE(WaitFor(SHCNE_RENAMEFOLDER, P("Empty"), P("Tech"))) << All();
+  ASSERT_EQ(got_.size(), 2u) << All();
+  EXPECT_EQ(Describe(got_[0]), Describe({SHCNE_RMDIR, P("Empty"), ""}));
+  test::WriteFileText(root_ / "Empty" / "Deep" / "d.url", "x");
+  EXPECT_TRUE(WaitFor(SHCNE_CREATE, P("Empty/Deep/d.url"))) << All();
 }
 
 TEST_F(ShellWatchTest, FoldersThatAppearOrMoveAreWatchedUnderTheirCurrentPath) {

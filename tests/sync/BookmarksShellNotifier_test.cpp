@@ -129,12 +129,19 @@ TEST_F(BookmarksShellNotifierTest, EachUserActionBecomesOneBatchOfTheRightRecord
   };
   const std::vector<TCase> cases = {
       {"rename a bookmark", [&] { fs::rename(fav_ / "a.url", fav_ / "b.url"); },
-       {"Type:RENAME /b.url /a.url", "Type:CHANGE /b.url "}},
+       {"Type:RENAME /b.url /a.url"}},
       {"move a bookmark into a folder",
        [&] { fs::rename(fav_ / "b.url", fav_ / "News" / "b.url"); },
-       {"Type:RENAME /News/b.url /b.url", "Type:CHANGE /News/b.url "}},
+       {"Type:RENAME /News/b.url /b.url"}},
       {"create a bookmark", [&] { test::WriteFileText(fav_ / "Tech" / "c.url", "[x]"); },
        {"Type:CREATE /Tech/c.url ", "Type:CHANGE /Tech/c.url "}},
+      {"an editor saves a bookmark",
+       [&] {
+         test::WriteFileText(fav_ / "Tech" / "c.url.new", "[y]");
+         fs::rename(fav_ / "Tech" / "c.url.new", fav_ / "Tech" / "c.url");
+       },
+       {"Type:CREATE /Tech/c.url.new ", "Type:CHANGE /Tech/c.url.new ",
+        "Type:DELETE /Tech/c.url.new ", "Type:CHANGE /Tech/c.url "}},
       {"delete a bookmark", [&] { fs::remove(fav_ / "Tech" / "c.url"); },
        {"Type:DELETE /Tech/c.url "}},
       {"create a folder", [&] { fs::create_directory(fav_ / "Fresh"); },
@@ -145,7 +152,7 @@ TEST_F(BookmarksShellNotifierTest, EachUserActionBecomesOneBatchOfTheRightRecord
        {"Type:RENAME (folder) /Tech/Daily /Daily"}},
       {"a renamed folder's content keeps being watched",
        [&] { fs::rename(fav_ / "Tech" / "Daily" / "n.url", fav_ / "Tech" / "Daily" / "m.url"); },
-       {"Type:RENAME /Tech/Daily/m.url /Tech/Daily/n.url", "Type:CHANGE /Tech/Daily/m.url "}},
+       {"Type:RENAME /Tech/Daily/m.url /Tech/Daily/n.url"}},
       {"move a bookmark out of the Favorites",
        [&] { fs::rename(fav_ / "Tech" / "Daily" / "b.url", home_.Path() / "out.url"); },
        {"Type:DELETE /Tech/Daily/b.url "}},

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <unordered_map>
 #include <utility>
@@ -110,6 +111,7 @@ class TInotifyShellWatch : public IShellWatch {
         struct stat st {};
         isDir = lstat(Abs(childRel).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
       }
+      items_.insert(childRel);
       if (found) found->push_back({childRel, isDir});
       if (isDir) subdirs.push_back(childRel);
     }
@@ -124,6 +126,24 @@ class TInotifyShellWatch : public IShellWatch {
       dirOfWd_.erase(it->second);
       it = wdOfDir_.erase(it);
     }
+  }
+
+  // Forgets the item and everything below it.
+  void DropItems(const std::string& rel) {
+    for (auto it = items_.lower_bound(rel); it != items_.end();) {
+      if (*it != rel && !IsUnder(*it, rel)) break;
+      it = items_.erase(it);
+    }
+  }
+
+  void MoveItems(const std::string& fromRel, const std::string& toRel) {
+    std::vector<std::string> moved;
+    for (auto it = items_.lower_bound(fromRel); it != items_.end();) {
+      if (*it != fromRel && !IsUnder(*it, fromRel)) break;
+      moved.push_back(toRel + it->substr(fromRel.size()));
+      it = items_.erase(it);
+    }
+    items_.insert(moved.begin(), moved.end());
   }
 
   void Moved(const std::string& fromRel, const std::string& toRel) {
@@ -149,6 +169,7 @@ class TInotifyShellWatch : public IShellWatch {
 
   void MovedOut(std::vector<TShellEvent>& out, const TMoveFrom& from) {
     if (from.isDir) Forget(from.rel);
+    DropItems(from.rel);
     Emit(out, from.isDir ? SHCNE_RMDIR : SHCNE_DELETE, Abs(from.rel));
   }
 
@@ -156,6 +177,7 @@ class TInotifyShellWatch : public IShellWatch {
     if (ev.mask & IN_Q_OVERFLOW) {
       // Changes were lost: pick up the folders that appeared meanwhile and
       // report the whole tree as changed.
+      items_.clear();
       AddChildren("", nullptr);
       Emit(out, SHCNE_UPDATEDIR, root_);
       return;
@@ -178,6 +200,7 @@ class TInotifyShellWatch : public IShellWatch {
     }
 
     if (ev.mask & IN_CREATE) {
+      items_.insert(rel);
       if (isDir) {
         Emit(out, SHCNE_MKDIR, Abs(rel));
         std::vector<TFound> found;
@@ -188,6 +211,7 @@ class TInotifyShellWatch : public IShellWatch {
         Emit(out, SHCNE_CREATE, Abs(rel));
       }
     } else if (ev.mask & IN_DELETE) {
+      DropItems(rel);
       Emit(out, isDir ? SHCNE_RMDIR : SHCNE_DELETE, Abs(rel));
     } else if (ev.mask & IN_MOVED_FROM) {
       moveFrom_ = TMoveFrom{ev.cookie, rel, isDir};
@@ -195,16 +219,28 @@ class TInotifyShellWatch : public IShellWatch {
       if (moveFrom_) {
         TMoveFrom from = std::move(*moveFrom_);
         moveFrom_.reset();
+        // The kernel says nothing of an item the rename replaced; the list
+        // of known items does.
+        const bool replaced = from.rel != rel && items_.count(rel) != 0;
         if (isDir) {
+          // Only an empty folder can be replaced: it is gone.
+          if (replaced) Emit(out, SHCNE_RMDIR, Abs(rel));
+          DropItems(rel);
           Moved(from.rel, rel);
+          MoveItems(from.rel, rel);
           Emit(out, SHCNE_RENAMEFOLDER, Abs(rel), Abs(from.rel));
-        } else {
-          Emit(out, SHCNE_RENAMEITEM, Abs(rel), Abs(from.rel));
-          // A file renamed over another one (how editors save) has new
-          // content under the target's name.
+        } else if (replaced) {
+          // A file renamed over another one (how editors save): the target
+          // keeps its name with new content, the source is gone.
+          items_.erase(from.rel);
+          Emit(out, SHCNE_DELETE, Abs(from.rel));
           Emit(out, SHCNE_UPDATEITEM, Abs(rel));
+        } else {
+          MoveItems(from.rel, rel);
+          Emit(out, SHCNE_RENAMEITEM, Abs(rel), Abs(from.rel));
         }
       } else if (isDir) {
+        items_.insert(rel);
         // Moved in from outside: the folder arrives with everything inside,
         // which is new to the tree as well.
         Emit(out, SHCNE_MKDIR, Abs(rel));
@@ -213,6 +249,7 @@ class TInotifyShellWatch : public IShellWatch {
         for (const auto& item : found)
           Emit(out, item.isDir ? SHCNE_MKDIR : SHCNE_CREATE, Abs(item.rel));
       } else {
+        items_.insert(rel);
         Emit(out, SHCNE_CREATE, Abs(rel));
       }
     } else if (ev.mask & IN_CLOSE_WRITE) {
@@ -260,6 +297,9 @@ class TInotifyShellWatch : public IShellWatch {
   std::unordered_map<int, std::string> dirOfWd_;
   std::map<std::string, int> wdOfDir_;
   std::optional<TMoveFrom> moveFrom_;
+  // Relative paths of every item in the tree (not the root), to tell a
+  // rename that replaces an item from one that does not.
+  std::set<std::string> items_;
 };
 
 }  // namespace
