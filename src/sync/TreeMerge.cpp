@@ -250,13 +250,6 @@ void TTreeMerge::ApplyMoved(const IBNodePtr& local, const IBNodePtr& server) {
     }
     const IFolderPtr parent = GetParentFolder(local);
     if (!parent) return;
-    if (metas_ != nullptr) {
-      const TStringList oldPath = NamePath(local);
-      const TStringList newPath = NamePath(server);
-      if (!oldPath.empty() && !newPath.empty() && !metas_->FindUnderPath(oldPath).empty()) {
-        metas_->MovePaths(oldPath, newPath);
-      }
-    }
     const IFolderPtr target = LocalFolderForNode(*server);
     if (!target) {
       TLog::Warning(std::string(kMoveContext) + ":target is private:" + Describe(server));
@@ -271,6 +264,13 @@ void TTreeMerge::ApplyMoved(const IBNodePtr& local, const IBNodePtr& server) {
       if (at == local.get()) {
         TLog::Warning(std::string(kMoveContext) + ":target inside the node:" + Describe(local));
         return;
+      }
+    }
+    if (metas_ != nullptr) {
+      const TStringList oldPath = NamePath(local);
+      const TStringList newPath = NamePath(server);
+      if (!oldPath.empty() && !newPath.empty() && !metas_->FindUnderPath(oldPath).empty()) {
+        metas_->MovePaths(oldPath, newPath);
       }
     }
     const std::string oldDisk = DiskPath(*local);
@@ -473,18 +473,26 @@ void TTreeMerge::CopyServerData(IFolder& localFolder) {
 
 TBNodeDifferenceList TTreeMerge::MergeFrom(IFolder& serverTree) {
   TTreeUpdateBracket bracket(dynamic_cast<ITreeChangeNotifier*>(tree_.get()));
-  PairTrees(*tree_, serverTree);
-  TBNodeDifferenceList list = ComputeDifferences(*tree_, serverTree);
-  TLog::Info("Differences:" + DifferencesText(list));
-  ApplyDifferences(list);
-  CopyServerData(*tree_);
   // Keep "paired" but drop the addresses into the server tree, which the
-  // caller is about to free.
-  auto unpoint = [](IBNode& node) {
-    if (IsPaired(node)) node.SetTag(kMarkTouched);
+  // caller is about to free, also when the merge fails half way.
+  auto unpoint = [&] {
+    WalkBelow(*tree_, [](const IBNodePtr& node) {
+      if (IsPaired(*node)) node->SetTag(kMarkTouched);
+    });
+    ClearMarks(serverTree);
   };
-  WalkBelow(*tree_, [&](const IBNodePtr& node) { unpoint(*node); });
-  ClearMarks(serverTree);
+  TBNodeDifferenceList list;
+  try {
+    PairTrees(*tree_, serverTree);
+    list = ComputeDifferences(*tree_, serverTree);
+    TLog::Info("Differences:" + DifferencesText(list));
+    ApplyDifferences(list);
+    CopyServerData(*tree_);
+  } catch (...) {
+    unpoint();
+    throw;
+  }
+  unpoint();
   bracket.End();
   return list;
 }
