@@ -12,6 +12,7 @@
 #include "bookmarks/FileTree.h"
 #include "bookmarks/HashableTree.h"
 #include "bookmarks/TreeTools.h"
+#include "bookmarks/XBEL.h"
 #include "foundation/Config.h"
 #include "foundation/FileTools.h"
 #include "foundation/Log.h"
@@ -242,6 +243,16 @@ void RestoreFromArchive(TBookmarksCtrl& ctrl, const std::string& fileName, const
     throw TArchiveException(kRestoreError);
   }
   SendAllLinks(ctrl);
+}
+
+void RestoreFromArchiveFile(TBookmarksCtrl& ctrl, const std::string& fileName) {
+  std::error_code ec;
+  if (!TFileTools::IsXbel(fileName) || !std::filesystem::is_regular_file(fileName, ec)) {
+    TLog::Error("TBookmarksCtrl.RestoreFromArchive:not an XBEL backup:" + fileName);
+    throw TArchiveException(kRestoreError);
+  }
+  auto tree = std::make_shared<TXBELTree>(fileName, std::filesystem::path(fileName).stem().string());
+  RestoreFromArchive(ctrl, fileName, tree);
 }
 
 void RestoreFromInstallBackup(TBookmarksCtrl& ctrl) {

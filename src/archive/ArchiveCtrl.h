@@ -30,6 +30,13 @@ TArchiveOutcome ArchiveFavorites(TBookmarksCtrl& ctrl, const std::string& folder
 // controller's tree read again from what is on disk.
 void RestoreFromArchive(TBookmarksCtrl& ctrl, const std::string& fileName, const IFolderPtr& archivedTree);
 
+// The archived tree read from an XBEL backup file, then RestoreFromArchive.
+// Only ".xbel" files can be opened; a file that is not there (any more) is
+// refused rather than taken for an empty archive, which would empty the
+// Favorites. Both raise "RestoreFromArchive error" with nothing changed; a
+// file that does not parse raises TXBELException "Invalid xml file:".
+void RestoreFromArchiveFile(TBookmarksCtrl& ctrl, const std::string& fileName);
+
 // Restore of the install backup: the Favorites folder emptied and the
 // install-backup folder copied back, then read and sent as above. Refused
 // with "RestoreFromArchive error" (nothing deleted) while no complete

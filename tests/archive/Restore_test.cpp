@@ -196,6 +196,38 @@ TEST_F(RestoreTest, HalfWrittenRestoreDeletesNothingAndReportsTheError) {
   EXPECT_EQ(tree->BookmarkCount(), urlFiles);
 }
 
+// A backup that went away after it was listed, or one in the old ".html"
+// form, must not be taken for an empty archive that empties the Favorites.
+TEST_F(RestoreTest, MissingOrHtmlBackupFileIsRefusedWithNothingChanged) {
+  WriteFavorite("a", "http://a.example/");
+  WriteFavorite("News/c", "http://c.example/");
+  Ctrl();
+  const TDiskTree before = Disk(favorites_);
+  fs::create_directories(archive_);
+  WriteFileText(archive_ + "Archive 2008-01-01 (2).html", "<html></html>");
+  for (const std::string& file : {archive_ + "Archive 2026-01-01 10.00.00.000 (2).xbel",
+                                  archive_ + "Archive 2008-01-01 (2).html"}) {
+    try {
+      RestoreFromArchiveFile(Ctrl(), file);
+      ADD_FAILURE() << "no exception for " << file;
+    } catch (const TArchiveException& e) {
+      EXPECT_EQ(e.Message(), "RestoreFromArchive error");
+    }
+  }
+  EXPECT_EQ(Disk(favorites_), before);
+
+  // An existing backup of an empty Favorites folder is a real archive.
+  fs::remove_all(favorites_);
+  fs::create_directories(favorites_);
+  Ctrl().ReadSynchronously();
+  auto empty = ArchiveFavorites(Ctrl(), archive_, true);
+  ASSERT_TRUE(empty.written);
+  WriteFavorite("later", "http://later.example/");
+  Ctrl().ReadSynchronously();
+  RestoreFromArchiveFile(Ctrl(), empty.fileName);
+  EXPECT_TRUE(Disk(favorites_).empty());
+}
+
 TEST_F(RestoreTest, InstallBackupIsCopiedBackOnlyWhenComplete) {
   WriteFavorite("a", "http://a.example/");
   WriteFavorite("News/c", "http://c.example/");
