@@ -46,8 +46,9 @@ class PageTest : public ::testing::Test {
 
   std::string LogText() const { return ReadFileText(logFile_); }
 
-  // Pumps the message loop until done() holds or the deadline passes.
-  static bool WaitFor(const std::function<bool()>& done, int deadlineMs = 5000) {
+  // Pumps the message loop until done() holds or the deadline passes (long:
+  // the machine may be busy, and a wait that succeeds ends at once).
+  static bool WaitFor(const std::function<bool()>& done, int deadlineMs = 20000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     while (!done()) {
       if (std::chrono::steady_clock::now() >= end) return false;
