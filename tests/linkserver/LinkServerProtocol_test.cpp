@@ -206,8 +206,8 @@ TEST_F(LinkServerLinks, LargeExportsAreAccepted) {
   }
   const std::string script = Script(kBob, R"(<save-all-links mode="REPLACE">)" + links + "</save-all-links>");
   ASSERT_GT(script.size(), 1000000u);
-  httplib::Client client("127.0.0.1", server_->Port());
-  httplib::Result result = client.Post("/linkserver", "script=" + TWeb::FormEncode(script),
+  const auto client = Client();
+  httplib::Result result = client->Post("/linkserver", "script=" + TWeb::FormEncode(script),
                                        "application/x-www-form-urlencoded; charset=UTF-8");
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 200);
@@ -387,8 +387,8 @@ TEST_F(LinkServerBadInput, MalformedScriptsGetAnErrorAndChangeNothing) {
     EXPECT_EQ(Codes(Post(script), "display-error"), "ERROR_INVALID_SCRIPT");
   }
   // No parameter at all.
-  httplib::Client client("127.0.0.1", server_->Port());
-  httplib::Result empty = client.Post("/linkserver", httplib::Params{});
+  const auto client = Client();
+  httplib::Result empty = client->Post("/linkserver", httplib::Params{});
   ASSERT_TRUE(empty);
   EXPECT_EQ(Codes(MakeFromString(empty->body), "display-error"), "ERROR_INVALID_SCRIPT");
   EXPECT_EQ(Links("bob"), before);
@@ -402,8 +402,8 @@ TEST_F(LinkServerBadInput, OversizedScriptsAreRefusedUnread) {
       Script(kBob, R"(<save-all-links mode="REPLACE"/>)" + padding);
   Post(Script(kBob, kThreeLinks));
   // Encoded as the agent's transport encodes it (each space as "%20").
-  httplib::Client client("127.0.0.1", server_->Port());
-  httplib::Result tooLarge = client.Post("/linkserver", "script=" + TWeb::FormEncode(script),
+  const auto client = Client();
+  httplib::Result tooLarge = client->Post("/linkserver", "script=" + TWeb::FormEncode(script),
                                          "application/x-www-form-urlencoded");
   ASSERT_TRUE(tooLarge);
   EXPECT_EQ(tooLarge->status, 200);
@@ -412,7 +412,7 @@ TEST_F(LinkServerBadInput, OversizedScriptsAreRefusedUnread) {
 
   // A body beyond what the HTTP layer reads at all still gets a document.
   httplib::Result huge =
-      client.Post("/linkserver", std::string(linkserver::kMaxScriptBytes * 3 + (128u << 10), 'x'),
+      client->Post("/linkserver", std::string(linkserver::kMaxScriptBytes * 3 + (128u << 10), 'x'),
                   "application/x-www-form-urlencoded");
   ASSERT_TRUE(huge);
   EXPECT_EQ(huge->status, 413);

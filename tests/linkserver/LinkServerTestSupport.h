@@ -33,11 +33,19 @@ class LinkServerTestBase : public ::testing::Test {
 
   std::string DbPath() const { return home_.Sub("data/links.db"); }
 
+  // A client of the server; big scripts under the sanitizers on a busy
+  // machine take longer than the library's default wait.
+  std::unique_ptr<httplib::Client> Client() const {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", server_->Port());
+    client->set_read_timeout(120, 0);
+    client->set_write_timeout(120, 0);
+    return client;
+  }
+
   // Posts the script as the agent's transport does (form parameter
   // "script") and answers the raw HTTP result.
   httplib::Result PostRaw(const std::string& script) {
-    httplib::Client client("127.0.0.1", server_->Port());
-    return client.Post("/linkserver", httplib::Params{{"script", script}});
+    return Client()->Post("/linkserver", httplib::Params{{"script", script}});
   }
 
   // The answer document of a script; fails the test on a transport error.
@@ -50,10 +58,7 @@ class LinkServerTestBase : public ::testing::Test {
     return MakeFromString(result->body);
   }
 
-  httplib::Result Get(const std::string& path) {
-    httplib::Client client("127.0.0.1", server_->Port());
-    return client.Get(path.c_str());
-  }
+  httplib::Result Get(const std::string& path) { return Client()->Get(path.c_str()); }
 
   // A script of the account's context followed by the actions' markup.
   static std::string Script(const std::string& userId, const std::string& actions,
