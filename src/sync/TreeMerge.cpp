@@ -425,6 +425,7 @@ void TTreeMerge::CopyBookmarkData(IBNode& local, const IBNode& server) {
   localBookmark->SetId(ServerIdFromRef(serverBookmark->GetRef()));
   localBookmark->SetURL(serverBookmark->GetURL());
   if (local.GetNormalizedName() != NormalizeName(server.GetName(), nmBookmark)) {
+    const std::string oldDisk = DiskPath(local);
     std::string name = LocalName(server.GetName(), false);
     if (const IFolderPtr parent = GetParentFolder(&local)) {
       name = FreeName(*names_, *parent, name, false, &local);
@@ -434,6 +435,7 @@ void TTreeMerge::CopyBookmarkData(IBNode& local, const IBNode& server) {
     } else {
       local.SetName(name);
     }
+    MoveOnDisk(oldDisk, local);
   }
   if (!serverBookmark->GetFeedURL().empty()) localBookmark->SetFeedURL(serverBookmark->GetFeedURL());
 }

@@ -293,7 +293,9 @@ TEST_F(TreeMergeTest, MetadataRecordsFollowMovesAndRenames) {
 TEST_F(TreeMergeTest, ImportOverlaysTheServerTreeAndRemovesWhatItDidNotTouch) {
   WriteFavorites({"News/Daily.url=http://daily.example/", "News/Gone.url=http://gone.example/",
                   "Old/Stale.url=http://stale.example/", "Old/notes.txt=mine", "Secret/Bank.url=http://bank.example/",
-                  "Top.url=http://top.example/", "Renamed.url=http://renamed.example/"});
+                  "Top.url=http://top.example/", "Renamed.url=http://renamed.example/",
+                  "News/Changed.url=http://changed.example/", "Old title.url=http://tab.example/"});
+  WriteFileText(fs::path(favorites_) / "Old title.url", "[InternetShortcut]\r\nURL=http://tab.example/\r\nIconIndex=7\r\n");
   auto local = ReadFavorites();
   MakePrivate(*local, "Secret");
   auto server = ServerTreeOf(R"(<link path="/News" id=":3"/>)"
@@ -302,7 +304,11 @@ TEST_F(TreeMergeTest, ImportOverlaysTheServerTreeAndRemovesWhatItDidNotTouch) {
                              R"(<link path="/" title="Top" url="http://top.example/" id=":13"/>)"
                              R"(<link path="/" title="Renamed better" url="http://renamed.example/" id=":14"/>)"
                              R"(<link path="/Secret" private="CLIENT"/>)"
-                             R"(<link path="/Fresh/Sub" title="Deep" url="http://deep.example/" id=":15"/>)");
+                             R"(<link path="/Fresh/Sub" title="Deep" url="http://deep.example/" id=":15"/>)"
+                             // Found by its place, the URL is the server's.
+                             R"(<link path="/News" title="Changed" url="http://changed.example/v2"/>)"
+                             // Found by URL; the name loses its control character.
+                             R"(<link path="/" title="Tab&#9;bed" url="http://tab.example/"/>)");
   TTreeMerge merge(local, favorites_);
   bool removed = false;
   {
@@ -318,9 +324,12 @@ TEST_F(TreeMergeTest, ImportOverlaysTheServerTreeAndRemovesWhatItDidNotTouch) {
   EXPECT_FALSE(fs::exists(fs::path(favorites_) / "News/Gone.url"));
   WriteTree(*local);
   EXPECT_EQ(DiskListing(), (TList{"Fresh/", "Fresh/Sub/", "Fresh/Sub/Deep.url=http://deep.example/", "News/",
-                                  "News/Daily.url=http://daily.example/", "News/Morning.url=http://morning.example/",
+                                  "News/Changed.url=http://changed.example/v2", "News/Daily.url=http://daily.example/",
+                                  "News/Morning.url=http://morning.example/",
                                   "Renamed better.url=http://renamed.example/", "Secret/",
-                                  "Secret/Bank.url=http://bank.example/", "Top.url=http://top.example/"}));
+                                  "Secret/Bank.url=http://bank.example/", "Tabbed.url=http://tab.example/",
+                                  "Top.url=http://top.example/"}));
+  EXPECT_NE(ReadFileText(fs::path(favorites_) / "Tabbed.url").find("IconIndex=7"), std::string::npos);
   EXPECT_FALSE(NodeAt(*local, "Old"));
   EXPECT_FALSE(NodeAt(*local, "News/Gone"));
   EXPECT_TRUE(NodeAt(*local, "Secret/Bank"));
