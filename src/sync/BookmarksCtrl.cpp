@@ -161,7 +161,9 @@ void TBookmarksCtrl::ReadSynchronously() {
 void TBookmarksCtrl::Integrate() {
   IntegrateMeta();
   StartWatcher(true);
-  DetectExternalChanges();
+  // Only the first read of a run can show what happened while the agent
+  // was off; a later one (a restore) reads the agent's own writes.
+  if (!integrated_) DetectExternalChanges();
   if (!ready_) {
     PostMessage(mainForm_, kConnectMessage, 0, 0);
     ready_ = true;
@@ -303,6 +305,9 @@ void TBookmarksCtrl::WithFolderWrite(const std::function<void(TFileTree& tree)>&
 LRESULT TBookmarksCtrl::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   try {
     switch (msg) {
+      case WM_TIMER:
+        if (wParam == kRecheckTimerId) OnRecheckTimer();
+        return 0;
       case kReadFinishedMessage:
         OnReadFinished();
         return 0;

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,11 @@ class TBookmarksCtrl {
   // Masks of the Favorites writer: new and changed nodes, every node.
   static constexpr std::uint32_t kWriteChanged = 3;
   static constexpr std::uint32_t kWriteAll = 0x0FFFFFFF;
+  // A .url file caught half-written is read again after this delay, a few
+  // times at most.
+  static constexpr std::uintptr_t kRecheckTimerId = 1;
+  static constexpr std::uint32_t kRecheckDelayMs = 50;
+  static constexpr int kRecheckTries = 5;
 
   // Creates the message window (registered as a handler window), opens the
   // metadata store and clears "external-bks-changed"; then, with the sync
@@ -151,6 +157,9 @@ class TBookmarksCtrl {
   std::string DirectoryOf(const TStringList& names) const;
   // Records of a node and everything below it follow it to its new path.
   void RepathRecords(const TStringList& oldPath, const TStringList& newPath);
+  // A .url file read without its URL is read again a little later.
+  void RecheckLater(const std::string& path);
+  void OnRecheckTimer();
   bool SyncOff() const;
 
   std::string favoritesPath_;
@@ -164,6 +173,9 @@ class TBookmarksCtrl {
   bool shutDown_ = false;
   bool moving_ = false;
   bool integrated_ = false;
+  // Relative paths to read again, with the reads tried so far.
+  std::map<std::string, int> recheck_;
+  std::map<std::string, int> carriedTries_;
   TScriptObserver scriptObserver_;
 };
 

@@ -41,6 +41,11 @@ std::string BookmarkNameOfFile(const std::string& fileName) {
   return dot == std::string::npos ? fileName : fileName.substr(0, dot);
 }
 
+std::string UrlOf(const IBNodePtr& node) {
+  auto bookmark = std::dynamic_pointer_cast<IBookmark>(node);
+  return bookmark ? bookmark->GetURL() : std::string();
+}
+
 bool IsPrivateFolder(const IFolderPtr& folder) {
   return folder && IsPrivateNode(folder, kPrivateKindPrivate);
 }
@@ -118,6 +123,32 @@ void TBookmarksCtrl::RepathRecords(const TStringList& oldPath, const TStringList
   }
 }
 
+// --- Files caught half-written ---------------------------------------------------
+
+void TBookmarksCtrl::RecheckLater(const std::string& path) {
+  int tries = 1;
+  if (auto it = carriedTries_.find(path); it != carriedTries_.end()) tries = it->second + 1;
+  if (tries > kRecheckTries) {
+    TLog::Warning("ApplyShellChanges:no URL in:" + AbsolutePath(path));
+    return;
+  }
+  int& stored = recheck_[path];
+  stored = std::max(stored, tries);
+  SetTimer(window_, kRecheckTimerId, kRecheckDelayMs);
+}
+
+void TBookmarksCtrl::OnRecheckTimer() {
+  KillTimer(window_, kRecheckTimerId);
+  carriedTries_ = std::move(recheck_);
+  recheck_.clear();
+  std::vector<TShellChangePtr> changes;
+  for (const auto& entry : carriedTries_) {
+    changes.push_back(std::make_shared<TShellChange>(TShellChangeKind::Change, false, entry.first, ""));
+  }
+  ApplyShellChanges(changes);
+  carriedTries_.clear();
+}
+
 // --- The batch ----------------------------------------------------------------
 
 void TBookmarksCtrl::OnShellChanges(TBookmarksShellNotifier& notifier) {
@@ -186,6 +217,11 @@ void TBookmarksCtrl::ApplyCreate(const std::string& path, bool isFolder, ISrvScr
     node = std::make_shared<TFileBookmark>(directory, name);
   }
   parent->Add(node);
+  if (!isFolder && UrlOf(node).empty()) {
+    // Read while it was being written: sent once its URL is there.
+    RecheckLater(path);
+    return;
+  }
   if (!IsPrivateFolder(parent)) {
     script.AddAction(std::make_shared<TSrvActnSaveAllLinks>(nullptr, smAdd, TNodeList{node}));
   }
@@ -295,6 +331,12 @@ void TBookmarksCtrl::ApplyChange(const std::string& path, bool isFolder, ISrvScr
   if (!bookmark) return;
   TFileBookmark onDisk(DirectoryOf(names), names.back());
   const std::string url = onDisk.GetURL();
+  if (url.empty()) {
+    // A file caught between truncation and writing: its one notice may
+    // already be spent, so look again shortly.
+    RecheckLater(path);
+    return;
+  }
   if (url == bookmark->GetURL()) return;
   const std::string previousURL = bookmark->GetURL();
   const TStringList meta = NamePath(node);

@@ -3,6 +3,7 @@
 
 #include "BookmarksCtrlTestSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "bookmarks/TreeTools.h"
@@ -145,6 +146,20 @@ TEST_F(BookmarksCtrlTest, ChangesMadeWhileTheAgentWasOff) {
     StopCtrl();
   }
   EXPECT_TRUE(LogHas("Local bookmarks changed (undetected by kelvo):this="));
+}
+
+TEST_F(BookmarksCtrlTest, AReReadDuringTheRunIsNoChangeWhileOff) {
+  Write("Alpha.url", "http://a.example/");
+  StartCtrl();
+  StopCtrl();
+  StartCtrl();
+  // What a restore does: the agent writes with the watcher stopped, then
+  // reads the folder again.
+  ctrl_->WithFolderWrite([this](TFileTree&) { Write("Restored.url", "http://r.example/"); });
+  ctrl_->ReadSynchronously();
+  EXPECT_EQ(ctrl_->Tree(false)->BookmarkCount(), 2);
+  EXPECT_FALSE(TConfig::GetExternalBksChanged());
+  EXPECT_EQ(connects_, 2);
 }
 
 // --- Watched changes, end to end ---------------------------------------------
@@ -350,6 +365,25 @@ TEST_F(BookmarksCtrlBatchTest, MissingNodesAndLevels) {
   // A change whose file vanished before it was read: logged, nothing sent.
   EXPECT_EQ(Apply({Change(TShellChangeKind::Create, false, "/Vanished.url")}), std::vector<std::string>{});
   EXPECT_TRUE(LogHas("ApplyShellChanges"));
+}
+
+TEST_F(BookmarksCtrlBatchTest, FilesCaughtHalfWrittenAreReadAgain) {
+  // The one notice of each file came while it was still empty.
+  WriteFileText(fav_ + "Half.url", "");
+  WriteFileText(fav_ + "Alpha.url", "");
+  const std::size_t from = scripts_.size();
+  ctrl_->ApplyShellChanges({Change(TShellChangeKind::Create, false, "/Half.url"),
+                            Change(TShellChangeKind::Change, false, "/Alpha.url")});
+  EXPECT_EQ(scripts_.size(), from);
+  EXPECT_EQ(UrlOf(ChildNamed(Root(), "Alpha")), "http://a.example/");
+  Write("Half.url", "http://half.example/");
+  Write("Alpha.url", "http://a2.example/");
+  ASSERT_TRUE(WaitFor([&] { return Settled() && ServerHas("/|Half|http://half.example/"); }));
+  std::vector<std::string> actions = ActionsSince(from);
+  std::sort(actions.begin(), actions.end());
+  EXPECT_EQ(actions, (std::vector<std::string>{"save-all-links", "update-link"}));
+  EXPECT_EQ(UrlOf(ChildNamed(Root(), "Alpha")), "http://a2.example/");
+  EXPECT_TRUE(ServerHas("/|Alpha|http://a2.example/"));
 }
 
 TEST_F(BookmarksCtrlBatchTest, RenamedFolderTakesItsRecordsAlong) {
