@@ -88,7 +88,8 @@ void BM_OneChangeOnTenThousandLinks(benchmark::State& state) {
   for (auto _ : state) {
     const std::string script =
         "<server-script version=\"1.0\"><context><user-id>bench:pw</user-id></context>"
-        "<update-link>" + (forth ? there : back) + "</update-link></server-script>";
+        "<update-link>" +
+        (forth ? there : back) + "</update-link></server-script>";
     forth = !forth;
     const std::string answer = ProcessScript(bench.Store(), script);
     if (answer.find("MSG_LINKS_SAVED") == std::string::npos) state.SkipWithError("not saved");

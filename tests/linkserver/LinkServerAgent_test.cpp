@@ -40,8 +40,8 @@ class LinkServerAgent : public LinkServerTestBase {
  protected:
   void SetUp() override {
     // A proxy of the environment must not stand between us and loopback.
-    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
-                             "ALL_PROXY"}) {
+    for (const char* name :
+         {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
       unsetenv(name);
     }
     SetRegistry(std::make_shared<TMemoryRegistry>());
@@ -83,8 +83,8 @@ std::shared_ptr<TDefaultSimpleTree> ClientTree() {
   tree->Add(std::make_shared<TDefaultKBookmark>("Home", "http://home/"));
   auto news = std::make_shared<TDefaultKFolder>("News");
   news->Add(std::make_shared<TDefaultKBookmark>("Caf\xC3\xA9 & Co", "http://cafe.example/"));
-  news->Add(std::make_shared<TDefaultKBookmark>("Weather", "http://w.example/",
-                                                "http://w.example/feed"));
+  news->Add(
+      std::make_shared<TDefaultKBookmark>("Weather", "http://w.example/", "http://w.example/feed"));
   auto slash = std::make_shared<TDefaultKFolder>("a/b");
   slash->Add(std::make_shared<TDefaultKBookmark>("Deep", "http://deep.example/x?y=1"));
   news->Add(slash);
@@ -123,8 +123,8 @@ int CopyServerIds(const TXmlNodeList& links, TDefaultSimpleTree& client) {
 TEST_F(LinkServerAgent, SavedTreeReadBackGivesTheSameSyncIdOnBothSides) {
   Register("bob", "secret");
   const auto tree = ClientTree();
-  const TXmlDocument saved =
-      Post(AgentScript({std::make_shared<TSrvActnSaveAllLinks>(nullptr, smReplace, IFolderPtr(tree))}));
+  const TXmlDocument saved = Post(
+      AgentScript({std::make_shared<TSrvActnSaveAllLinks>(nullptr, smReplace, IFolderPtr(tree))}));
   EXPECT_EQ(Codes(saved, "display-message"), "MSG_LINKS_SAVED");
   // Valid bookmarks only; the private folder's content stays home.
   EXPECT_EQ(server_->LinkCount("bob"), 5);
@@ -145,7 +145,8 @@ TEST_F(LinkServerAgent, SavedTreeReadBackGivesTheSameSyncIdOnBothSides) {
   EXPECT_EQ(clientId, serverId);
 
   // So a connect with that id is not asked to synchronize.
-  const TXmlDocument connected = Post(Script("bob:secret", R"(<connect sync-id=")" + clientId + R"("/>)"));
+  const TXmlDocument connected =
+      Post(Script("bob:secret", R"(<connect sync-id=")" + clientId + R"("/>)"));
   EXPECT_FALSE(SelectSingleNode(connected, "//request-sync"));
 }
 
@@ -218,14 +219,15 @@ TEST_F(LinkServerAgent, AgentReadsTheConnectAnswerThroughItsTransport) {
   // A window that takes the answer text, as the main form does.
   std::string answerText;
   LPARAM status = -1;
-  HWND window = CreateWindowObject("LinkServerTestReceiver", [&](HWND w, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_USER + 270) {
-      answerText = TPostedText::Take(wp);
-      status = lp;
-      return LRESULT{0};
-    }
-    return DefWindowProc(w, msg, wp, lp);
-  });
+  HWND window =
+      CreateWindowObject("LinkServerTestReceiver", [&](HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == WM_USER + 270) {
+          answerText = TPostedText::Take(wp);
+          status = lp;
+          return LRESULT{0};
+        }
+        return DefWindowProc(w, msg, wp, lp);
+      });
   TIdentification::SetIdentity("d\xC3\xA9j\xC3\xA0", "p&ss=w+rd");
   std::string script = AgentScript({std::make_shared<TSrvActnConnect>(nullptr)});
   TWeb::doPost(server_->ScriptUrl(), "script", script, window, WM_USER + 270);

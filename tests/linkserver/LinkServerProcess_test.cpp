@@ -155,9 +155,11 @@ TEST(LinkServerProcess, CommandLine) {
     EXPECT_EQ(help.WaitExit(), 0);
     EXPECT_NE(help.Output().find("Usage: kelvo-linkserver"), std::string::npos);
   }
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--port", "0"}, {"--port", "70000"}, {"--port"}, {"--frob"},
-        {"--db", ""}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "0"},
+                                              {"--port", "70000"},
+                                              {"--port"},
+                                              {"--frob"},
+                                              {"--db", ""}}) {
     TServerProcess process(bad);
     ASSERT_TRUE(process.Started());
     EXPECT_EQ(process.WaitExit(), 2) << bad[0];

@@ -29,12 +29,11 @@ using LinkServerEndpoints = LinkServerTestBase;
 
 const std::string kBob = "bob:secret";
 
-const std::string kThreeLinks =
-    R"(<save-all-links mode="REPLACE">)"
-    R"(<link path="/" title="Home" url="http://home/"/>)"
-    R"(<link path="/News" title="Daily" url="http://daily/"/>)"
-    R"(<link path="/News/World" title="Globe" url="http://globe/"/>)"
-    R"(</save-all-links>)";
+const std::string kThreeLinks = R"(<save-all-links mode="REPLACE">)"
+                                R"(<link path="/" title="Home" url="http://home/"/>)"
+                                R"(<link path="/News" title="Daily" url="http://daily/"/>)"
+                                R"(<link path="/News/World" title="Globe" url="http://globe/"/>)"
+                                R"(</save-all-links>)";
 
 TEST_F(LinkServerAccounts, FirstConnectRegistersAndEchoesTheContext) {
   const TXmlDocument answer = Post(Script(kBob, "<connect/>", "<lang>FR</lang>"));
@@ -62,10 +61,10 @@ TEST_F(LinkServerAccounts, InvalidUserIdsGetTheErrorAndChangeNothing) {
       {"bob:wrong", "<connect/>"},
       {"bob:wrong", R"(<save-all-links mode="REPLACE"/>)"},
       {"bob:wrong", R"(<change-login-password login="bob" password="mine"/>)"},
-      {"bob", "<connect/>"},               // no password
-      {"bob:", "<connect/>"},              // empty password
-      {":secret", "<connect/>"},           // no nickname
-      {"", R"(<load-all-links/>)"},        // no user id at all
+      {"bob", "<connect/>"},                 // no password
+      {"bob:", "<connect/>"},                // empty password
+      {":secret", "<connect/>"},             // no nickname
+      {"", R"(<load-all-links/>)"},          // no user id at all
       {"carol:pw", R"(<load-all-links/>)"},  // unknown, and not a connect
   };
   for (const TCase& c : cases) {
@@ -131,8 +130,8 @@ TEST_F(LinkServerAccounts, Uninstall) {
   Register("ann", "pw");
   Post(Script(kBob, kThreeLinks));
   // The uninstall dialog's own request: context and a comment.
-  const TXmlDocument kept =
-      Post(Script(kBob, R"(<uninstall remove-user-account="false" reason-id="2">slow</uninstall>)"));
+  const TXmlDocument kept = Post(
+      Script(kBob, R"(<uninstall remove-user-account="false" reason-id="2">slow</uninstall>)"));
   EXPECT_EQ(Codes(kept, "display-message"), "MSG_USER_ACCOUNT_NOT_REMOVED");
   EXPECT_TRUE(server_->HasAccount("bob"));
   EXPECT_NE(Links("bob"), "");
@@ -156,14 +155,14 @@ TEST_F(LinkServerAccounts, Uninstall) {
 
 TEST_F(LinkServerLinks, SaveAllLinksReplaceAndAddGiveEveryLinkAnId) {
   Register("bob", "secret");
-  const TXmlDocument saved = Post(Script(kBob,
-                                         R"(<save-all-links mode="REPLACE">)"
-                                         R"(<link path="/" title="Home" url="http://home/"/>)"
-                                         R"(<link path="/Old" id="77"/>)"
-                                         R"(<link path="/Mine" private="CLIENT" id="5"/>)"
-                                         R"(<link path="News" title="Daily" url="http://daily/"/>)"
-                                         R"(<link title="no path" url="http://x/"/>)"
-                                         R"(</save-all-links>)"));
+  const TXmlDocument saved =
+      Post(Script(kBob, R"(<save-all-links mode="REPLACE">)"
+                        R"(<link path="/" title="Home" url="http://home/"/>)"
+                        R"(<link path="/Old" id="77"/>)"
+                        R"(<link path="/Mine" private="CLIENT" id="5"/>)"
+                        R"(<link path="News" title="Daily" url="http://daily/"/>)"
+                        R"(<link title="no path" url="http://x/"/>)"
+                        R"(</save-all-links>)"));
   EXPECT_EQ(Codes(saved, "display-message"), "MSG_LINKS_SAVED");
   // A client id is kept, the others are new and above it; a private folder
   // keeps none (with one it would read as an ordinary folder); a missing
@@ -187,7 +186,8 @@ TEST_F(LinkServerLinks, SaveAllLinksReplaceAndAddGiveEveryLinkAnId) {
             "/News|Weekly|http://weekly/|:80|\n");
 
   // The agent's "nothing to send" form: mode ADD and no links.
-  const TXmlDocument nothing = Post(Script(kBob, R"(<save-all-links client-area="/" mode="ADD"/>)"));
+  const TXmlDocument nothing =
+      Post(Script(kBob, R"(<save-all-links client-area="/" mode="ADD"/>)"));
   EXPECT_EQ(Codes(nothing, "display-message"), "MSG_LINKS_SAVED");
   EXPECT_EQ(server_->LinkCount("bob"), 3);
 
@@ -204,11 +204,12 @@ TEST_F(LinkServerLinks, LargeExportsAreAccepted) {
     links += R"(<link path="/Folder )" + std::to_string(i % 100) + R"(" title="Site )" +
              std::to_string(i) + R"(" url="http://site.example/)" + std::to_string(i) + R"("/>)";
   }
-  const std::string script = Script(kBob, R"(<save-all-links mode="REPLACE">)" + links + "</save-all-links>");
+  const std::string script =
+      Script(kBob, R"(<save-all-links mode="REPLACE">)" + links + "</save-all-links>");
   ASSERT_GT(script.size(), 1000000u);
   const auto client = Client();
   httplib::Result result = client->Post("/linkserver", "script=" + TWeb::FormEncode(script),
-                                       "application/x-www-form-urlencoded; charset=UTF-8");
+                                        "application/x-www-form-urlencoded; charset=UTF-8");
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 200);
   EXPECT_EQ(Codes(MakeFromString(result->body), "display-message"), "MSG_LINKS_SAVED");
@@ -218,10 +219,10 @@ TEST_F(LinkServerLinks, LargeExportsAreAccepted) {
 
 TEST_F(LinkServerLinks, LoadAllLinksAnswersTheRequesterAreaTheSyncIdAndTheLinks) {
   Register("bob", "secret");
-  const TXmlDocument answer =
-      Post(Script(kBob, kThreeLinks +
-                            R"(<load-all-links client-area="/sync-area/load-merge-all-links" mode="MERGE"/>)"
-                            R"(<load-all-xlinks client-area="/sync-area/load-merge-all-xlinks"/>)"));
+  const TXmlDocument answer = Post(Script(
+      kBob, kThreeLinks +
+                R"(<load-all-links client-area="/sync-area/load-merge-all-links" mode="MERGE"/>)"
+                R"(<load-all-xlinks client-area="/sync-area/load-merge-all-xlinks"/>)"));
   const TXmlNodeList imports = SelectNodes(answer, "//import-links");
   ASSERT_EQ(imports.Length(), 2u);
   EXPECT_EQ(GetAttr(imports[0], "client-area"), "/sync-area/load-merge-all-links");
@@ -262,8 +263,7 @@ TEST_F(LinkServerLinks, UpdateLinkIsMatchedByTheOldRecord) {
       {"rename folder takes its content along",
        R"(<old-link path="/News"/><new-link path="/Press"/>)",
        "/|Home|http://home/\n/Press|Daily|http://daily/\n/Press/World|Globe|http://globe/\n"},
-      {"rename subfolder",
-       R"(<old-link path="/News/World"/><new-link path="/News/Earth"/>)",
+      {"rename subfolder", R"(<old-link path="/News/World"/><new-link path="/News/Earth"/>)",
        "/|Home|http://home/\n/News|Daily|http://daily/\n/News/Earth|Globe|http://globe/\n"},
       {"unknown old record: the new one is kept",
        R"(<old-link path="/Gone" title="X" url="http://x/"/>)"
@@ -301,21 +301,26 @@ TEST_F(LinkServerLinks, UpdateLinkKeepsOrChangesIds) {
                     R"(<new-link path="/F" title="A" url="http://a/"/></update-link>)"));
   EXPECT_EQ(Links("bob"), "/F|A|http://a/|:12|\n/F|||:11|\n");
   // The client gives its own id.
-  Post(Script(kBob, R"(<update-link><old-link path="/F"/><new-link path="/F" id="40"/></update-link>)"));
+  Post(Script(kBob,
+              R"(<update-link><old-link path="/F"/><new-link path="/F" id="40"/></update-link>)"));
   EXPECT_EQ(Links("bob"), "/F|A|http://a/|:12|\n/F|||:40|\n");
 
   const TXmlDocument broken =
       Post(Script(kBob, R"(<update-link><old-link path="/F"/></update-link>)"));
   EXPECT_EQ(Codes(broken, "display-error"), "ERROR_INVALID_LINK");
   const TXmlDocument mixed = Post(Script(
-      kBob, R"(<update-link><old-link path="/F"/><new-link path="/" title="A" url="http://a/"/></update-link>)"));
+      kBob,
+      R"(<update-link><old-link path="/F"/><new-link path="/" title="A" url="http://a/"/></update-link>)"));
   EXPECT_EQ(Codes(mixed, "display-error"), "ERROR_INVALID_LINK");
   EXPECT_EQ(Links("bob"), "/F|A|http://a/|:12|\n/F|||:40|\n");
 }
 
 TEST_F(LinkServerLinks, RemoveLink) {
   Register("bob", "secret");
-  Post(Script(kBob, kThreeLinks + R"(<save-all-links mode="ADD"><link path="/Newsroom" title="R" url="http://r/"/></save-all-links>)"));
+  Post(Script(
+      kBob,
+      kThreeLinks +
+          R"(<save-all-links mode="ADD"><link path="/Newsroom" title="R" url="http://r/"/></save-all-links>)"));
   // A bookmark by path, URL and title; a folder with all below it, not a
   // folder whose name merely starts the same.
   Post(Script(kBob, R"(<remove-link path="/" url="http://home/" title="Home"/>)"));
@@ -353,11 +358,13 @@ TEST_F(LinkServerXLinks, AddRemoveSaveAndLoad) {
   EXPECT_EQ(GetAttr(links[0], "ref"), ":124");
   EXPECT_EQ(GetAttr(links[0], "path"), "/$pub/124");
 
-  const TXmlDocument replaced = Post(Script(kBob, R"(<save-all-xlinks client-area="/sync-area" mode="REPLACE">)"
-                                                  R"(<link path="/$pub/7" rank="2" ref=":7"/>)"
-                                                  R"(</save-all-xlinks>)"));
+  const TXmlDocument replaced =
+      Post(Script(kBob, R"(<save-all-xlinks client-area="/sync-area" mode="REPLACE">)"
+                        R"(<link path="/$pub/7" rank="2" ref=":7"/>)"
+                        R"(</save-all-xlinks>)"));
   EXPECT_EQ(Codes(replaced, "display-message"), "MSG_XLINKS_SAVED");
-  EXPECT_NE(server_->XLinksXml("bob").find(R"(<xlinks><link path="/$pub/7" rank="2" ref=":7"/></xlinks>)"),
+  EXPECT_NE(server_->XLinksXml("bob").find(
+                R"(<xlinks><link path="/$pub/7" rank="2" ref=":7"/></xlinks>)"),
             std::string::npos)
       << server_->XLinksXml("bob");
 }
@@ -398,13 +405,12 @@ TEST_F(LinkServerBadInput, OversizedScriptsAreRefusedUnread) {
   Register("bob", "secret");
   // A valid script just over the limit: its removal must not happen.
   std::string padding(linkserver::kMaxScriptBytes, ' ');
-  const std::string script =
-      Script(kBob, R"(<save-all-links mode="REPLACE"/>)" + padding);
+  const std::string script = Script(kBob, R"(<save-all-links mode="REPLACE"/>)" + padding);
   Post(Script(kBob, kThreeLinks));
   // Encoded as the agent's transport encodes it (each space as "%20").
   const auto client = Client();
   httplib::Result tooLarge = client->Post("/linkserver", "script=" + TWeb::FormEncode(script),
-                                         "application/x-www-form-urlencoded");
+                                          "application/x-www-form-urlencoded");
   ASSERT_TRUE(tooLarge);
   EXPECT_EQ(tooLarge->status, 200);
   EXPECT_EQ(Codes(MakeFromString(tooLarge->body), "display-error"), "ERROR_SCRIPT_TOO_LARGE");
@@ -413,7 +419,7 @@ TEST_F(LinkServerBadInput, OversizedScriptsAreRefusedUnread) {
   // A body beyond what the HTTP layer reads at all still gets a document.
   httplib::Result huge =
       client->Post("/linkserver", std::string(linkserver::kMaxScriptBytes * 3 + (128u << 10), 'x'),
-                  "application/x-www-form-urlencoded");
+                   "application/x-www-form-urlencoded");
   ASSERT_TRUE(huge);
   EXPECT_EQ(huge->status, 413);
   EXPECT_EQ(Codes(MakeFromString(huge->body), "display-error"), "ERROR_SCRIPT_TOO_LARGE");
@@ -421,8 +427,9 @@ TEST_F(LinkServerBadInput, OversizedScriptsAreRefusedUnread) {
 
 TEST_F(LinkServerBadInput, UnknownActionsAreIgnoredAndStatsNeedNoAccount) {
   Register("bob", "secret");
-  const TXmlDocument answer =
-      Post(Script(kBob, R"(<frobnicate/><save-all-links mode="ADD"><link path="/" title="A" url="http://a/"/></save-all-links>)"));
+  const TXmlDocument answer = Post(Script(
+      kBob,
+      R"(<frobnicate/><save-all-links mode="ADD"><link path="/" title="A" url="http://a/"/></save-all-links>)"));
   EXPECT_EQ(Codes(answer, "display-message"), "MSG_LINKS_SAVED");
   EXPECT_EQ(server_->LinkCount("bob"), 1);
   // The statistics report: its context has no password.
@@ -465,7 +472,9 @@ TEST_F(LinkServerBadInput, DataAndIdsSurviveARestart) {
   server_->Start();
   EXPECT_EQ(Links("bob"), before);
   EXPECT_EQ(server_->SyncId("bob"), syncId);
-  Post(Script(kBob, R"(<save-all-links mode="ADD"><link path="/" title="N" url="http://n/"/></save-all-links>)"));
+  Post(Script(
+      kBob,
+      R"(<save-all-links mode="ADD"><link path="/" title="N" url="http://n/"/></save-all-links>)"));
   // A new id, not one handed out before the restart.
   EXPECT_NE(before.find("|:3|"), std::string::npos);
   EXPECT_NE(Links("bob").find("/|N|http://n/|:4|"), std::string::npos) << Links("bob");
@@ -475,7 +484,8 @@ TEST_F(LinkServerEndpoints, UpdateInformation) {
   httplib::Result result = Get("/download/ie/update.txt");
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 200);
-  EXPECT_NE(result->body.find("version=" KELVO_VERSION_TEXT "\r\n"), std::string::npos) << result->body;
+  EXPECT_NE(result->body.find("version=" KELVO_VERSION_TEXT "\r\n"), std::string::npos)
+      << result->body;
   EXPECT_NE(result->body.find("url=" + server_->BaseUrl() + "download/ie/kelvo-ie.exe"),
             std::string::npos);
 

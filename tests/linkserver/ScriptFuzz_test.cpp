@@ -42,37 +42,53 @@ class TScriptGenerator {
     for (int i = 0; i < edits && !text.empty(); ++i) {
       const std::size_t at = static_cast<std::size_t>(Below(static_cast<int>(text.size())));
       switch (Below(4)) {
-        case 0: text[at] = static_cast<char>(Below(256)); break;
-        case 1: text.insert(at, 1, "<>&\"'/\\:\x80\xff"[Below(11)]); break;
-        case 2: text.erase(at, static_cast<std::size_t>(Below(8))); break;
-        default: text.resize(at); break;
+        case 0:
+          text[at] = static_cast<char>(Below(256));
+          break;
+        case 1:
+          text.insert(at, 1, "<>&\"'/\\:\x80\xff"[Below(11)]);
+          break;
+        case 2:
+          text.erase(at, static_cast<std::size_t>(Below(8)));
+          break;
+        default:
+          text.resize(at);
+          break;
       }
     }
     return text;
   }
 
  private:
-  inline static const std::vector<std::string> kUserIds = {"bob:pw", "bob:pw", "bob:other",
-                                                           "ann:x:y", "", "bob", ":pw"};
+  inline static const std::vector<std::string> kUserIds = {
+      "bob:pw", "bob:pw", "bob:other", "ann:x:y", "", "bob", ":pw"};
   inline static const std::vector<std::string> kSyncIds = {"", "0", "abc",
                                                            "cfcd208495d565ef66e7dff9f98764da"};
 
   std::string Path() {
     switch (Below(10)) {
-      case 0: return "";
-      case 1: return "/";
-      case 2: return "//";
-      case 3: return "no-slash";
-      case 4: return "/PERSONAL_BOOKMARK_FOLDER/Tools";
-      case 5: return "/a\\/b/c\\\\";
-      case 6: return "/$pub/" + std::to_string(Below(50));
+      case 0:
+        return "";
+      case 1:
+        return "/";
+      case 2:
+        return "//";
+      case 3:
+        return "no-slash";
+      case 4:
+        return "/PERSONAL_BOOKMARK_FOLDER/Tools";
+      case 5:
+        return "/a\\/b/c\\\\";
+      case 6:
+        return "/$pub/" + std::to_string(Below(50));
       case 7: {
         std::string deep;
         const int depth = Chance(4) ? 1500 : 1 + Below(20);
         for (int i = 0; i < depth; ++i) deep += "/d";
         return deep;
       }
-      default: return "/" + Pick(kNames) + (Chance(2) ? "/" + Pick(kNames) : "");
+      default:
+        return "/" + Pick(kNames) + (Chance(2) ? "/" + Pick(kNames) : "");
     }
   }
   std::string Attr(const char* name, const std::string& value) {
@@ -89,12 +105,16 @@ class TScriptGenerator {
   }
   std::string Action() {
     switch (Below(12)) {
-      case 0: return "<connect" + Attr("sync-id", Pick(kSyncIds)) + "/>";
-      case 1: return "<load-all-links" + Attr("client-area", "/sync-area/x") + "/>";
-      case 2: return "<load-all-xlinks" + Attr("path", Path()) + "/>";
+      case 0:
+        return "<connect" + Attr("sync-id", Pick(kSyncIds)) + "/>";
+      case 1:
+        return "<load-all-links" + Attr("client-area", "/sync-area/x") + "/>";
+      case 2:
+        return "<load-all-xlinks" + Attr("path", Path()) + "/>";
       case 3:
       case 4: {
-        std::string out = "<save-all-links" + Attr("mode", Chance(2) ? "REPLACE" : Pick(kModes)) + ">";
+        std::string out =
+            "<save-all-links" + Attr("mode", Chance(2) ? "REPLACE" : Pick(kModes)) + ">";
         const int links = Below(8);
         for (int i = 0; i < links; ++i) out += Link("link");
         return out + "</save-all-links>";
@@ -116,23 +136,27 @@ class TScriptGenerator {
       case 7:
         return "<remove-link" + Attr("path", Path()) + Attr("url", Pick(kUrls)) +
                Attr("title", Pick(kNames)) + "/>";
-      case 8: return "<add-xlink" + Attr("ref", Pick(kIds)) + Attr("path", Path()) + "/>";
-      case 9: return "<remove-xlink" + Attr("ref", Pick(kIds)) + Attr("path", Path()) + "/>";
+      case 8:
+        return "<add-xlink" + Attr("ref", Pick(kIds)) + Attr("path", Path()) + "/>";
+      case 9:
+        return "<remove-xlink" + Attr("ref", Pick(kIds)) + Attr("path", Path()) + "/>";
       case 10:
         return "<change-login-password" + Attr("login", Chance(2) ? "bob" : "eve") +
                Attr("password", Chance(2) ? "pw" : "") + "/>";
       default:
-        return Chance(3) ? "<uninstall remove-user-account=\"true\"/>" : "<unknown-action a=\"1\"/>";
+        return Chance(3) ? "<uninstall remove-user-account=\"true\"/>"
+                         : "<unknown-action a=\"1\"/>";
     }
   }
 
   inline static const std::vector<std::string> kNames = {
-      "News", "A", "", " . ", "Caf\xC3\xA9", "x&amp;y", std::string(300, 'n'), "a/b", "\xE2\x82\xAC"};
+      "News", "A",           "", " . ", "Caf\xC3\xA9", "x&amp;y", std::string(300, 'n'),
+      "a/b",  "\xE2\x82\xAC"};
   inline static const std::vector<std::string> kUrls = {
-      "http://a/", "https://www.B:443/x/../y", "", "ftp://x/", "javascript:alert(1)",
-      "http://" + std::string(6000, 'u')};
-  inline static const std::vector<std::string> kIds = {"1", "2", ":3", "-1", "abc", "99999999999",
-                                                       "2147483647", ""};
+      "http://a/", "https://www.B:443/x/../y", "",
+      "ftp://x/",  "javascript:alert(1)",      "http://" + std::string(6000, 'u')};
+  inline static const std::vector<std::string> kIds = {"1",   "2",           ":3",         "-1",
+                                                       "abc", "99999999999", "2147483647", ""};
   inline static const std::vector<std::string> kModes = {"ADD", "REPLACE", "add", "", "MERGE"};
 
   int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }

@@ -71,7 +71,8 @@ std::string FormDecode(std::string_view text) {
     const char c = text[i];
     if (c == '+') {
       out += ' ';
-    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+               HexDigit(text[i + 2]) >= 0) {
       out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
       i += 2;
     } else {
@@ -169,15 +170,16 @@ void TLinkServerCore::Routes(httplib::Server& http) {
              res.set_content(ReasonsDocument(req.matches[1]), kXmlType);
            });
 
-  http.Get(R"(/rest/counters/one/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
-    std::string name = req.matches[1];
-    if (name.size() > 512) name.resize(512);
-    {
-      std::lock_guard lock(mutex_);
-      store_.Count(name);
-    }
-    res.set_content("OK", "text/plain");
-  });
+  http.Get(R"(/rest/counters/one/(.+))",
+           [this](const httplib::Request& req, httplib::Response& res) {
+             std::string name = req.matches[1];
+             if (name.size() > 512) name.resize(512);
+             {
+               std::lock_guard lock(mutex_);
+               store_.Count(name);
+             }
+             res.set_content("OK", "text/plain");
+           });
 
   // The statistics report posts its counter request too.
   http.Post(R"(/rest/counters/one/(.+))",
@@ -335,7 +337,8 @@ std::string TLinkServer::XLinksXml(const std::string& nickname) const {
   std::lock_guard lock(core_->mutex_);
   const TAccountData data = core_->store_.Load(nickname);
   TXmlDocument document = MakeFromString(MakeEmptyDocText("xlinks"));
-  for (const TXLinkRecord& xlink : data.xlinks) WriteXLinkElement(document.DocumentElement(), xlink);
+  for (const TXLinkRecord& xlink : data.xlinks)
+    WriteXLinkElement(document.DocumentElement(), xlink);
   return XmlText(document);
 }
 

@@ -31,7 +31,8 @@ class TStatement {
  public:
   TStatement(sqlite3* db, const char* sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-      throw TLinkStoreException(std::string("TLinkStore:") + std::string("prepare:") + sqlite3_errmsg(db));
+      throw TLinkStoreException(std::string("TLinkStore:") + std::string("prepare:") +
+                                sqlite3_errmsg(db));
     }
   }
   ~TStatement() { sqlite3_finalize(stmt_); }
@@ -56,7 +57,8 @@ class TStatement {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw TLinkStoreException(std::string("TLinkStore:") + std::string("step:") + sqlite3_errmsg(db_));
+    throw TLinkStoreException(std::string("TLinkStore:") + std::string("step:") +
+                              sqlite3_errmsg(db_));
   }
   void Run() {
     while (Step()) {
@@ -75,7 +77,8 @@ class TStatement {
  private:
   void Check(int rc) {
     if (rc != SQLITE_OK) {
-      throw TLinkStoreException(std::string("TLinkStore:") + std::string("bind:") + sqlite3_errmsg(db_));
+      throw TLinkStoreException(std::string("TLinkStore:") + std::string("bind:") +
+                                sqlite3_errmsg(db_));
     }
   }
   sqlite3* db_;
@@ -128,7 +131,9 @@ TLinkStore::TLinkStore(const std::string& path) : path_(path) {
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) {
     std::filesystem::create_directories(parent, ec);
-    if (ec) throw TLinkStoreException(std::string("TLinkStore.Create:") + "cannot create " + parent.string() + ": " + ec.message());
+    if (ec)
+      throw TLinkStoreException(std::string("TLinkStore.Create:") + "cannot create " +
+                                parent.string() + ": " + ec.message());
   }
   if (sqlite3_open_v2(path.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -136,12 +141,12 @@ TLinkStore::TLinkStore(const std::string& path) : path_(path) {
     std::string error = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
-    throw TLinkStoreException(std::string("TLinkStore.Create:") + "cannot open " + path + ": " + error);
+    throw TLinkStoreException(std::string("TLinkStore.Create:") + "cannot open " + path + ": " +
+                              error);
   }
   // Passwords live here: keep the file to its owner.
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::owner_write,
-                               ec);
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   try {
     Exec(kSchema);
@@ -184,8 +189,9 @@ void TLinkStore::SetLanguage(const std::string& nickname, const std::string& lan
 
 void TLinkStore::RemoveAccount(const std::string& nickname) {
   TTransaction transaction(db_);
-  for (const char* sql : {"DELETE FROM links WHERE account = ?", "DELETE FROM xlinks WHERE account = ?",
-                          "DELETE FROM accounts WHERE nickname = ?"}) {
+  for (const char* sql :
+       {"DELETE FROM links WHERE account = ?", "DELETE FROM xlinks WHERE account = ?",
+        "DELETE FROM accounts WHERE nickname = ?"}) {
     TStatement st(db_, sql);
     st.Bind(1, nickname).Run();
   }
@@ -229,7 +235,11 @@ void TLinkStore::Save(const std::string& nickname, const TAccountData& data) {
                       "VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
     std::int64_t seq = 0;
     for (const TLinkRecord& link : data.links) {
-      insert.Bind(1, nickname).Bind(2, seq++).Bind(3, link.path).Bind(4, link.title).Bind(5, link.url);
+      insert.Bind(1, nickname)
+          .Bind(2, seq++)
+          .Bind(3, link.path)
+          .Bind(4, link.title)
+          .Bind(5, link.url);
       if (link.id == -1) {
         insert.BindNull(6);
       } else {

@@ -351,7 +351,8 @@ void TScriptRun::RemoveLink(const TXmlElement& action) {
   std::vector<TLinkRecord>& links = data_.links;
   if (!url.empty()) {
     auto found = std::find_if(links.begin(), links.end(), [&](const TLinkRecord& s) {
-      return s.IsBookmark() && s.path == path && s.url == url && (title.empty() || s.title == title);
+      return s.IsBookmark() && s.path == path && s.url == url &&
+             (title.empty() || s.title == title);
     });
     if (found != links.end()) links.erase(found);
   } else if (path == "/") {
