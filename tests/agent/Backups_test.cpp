@@ -157,8 +157,10 @@ TEST_F(AgentBackups, FailuresAreShownToTheUserAndLoggedWhenSilent) {
   EXPECT_TRUE(LogHas("Error making backup of bookmarks"));
   EXPECT_EQ(shown_.size(), 1u);
 
-  // The archive folder's place is taken by a file.
+  // The archive folder's place is taken by a file (once the install
+  // backup's worker has stopped writing into it).
   Ctrl();
+  ASSERT_TRUE(PumpUntil([] { return TThreadRegistry::Count(TSafetyBackupThread::kClassName) == 0; }));
   const fs::path archive = fs::path(TConfig::ArchivePath()).parent_path();
   fs::create_directories(archive.parent_path());
   fs::remove_all(archive);

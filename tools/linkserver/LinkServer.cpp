@@ -208,8 +208,13 @@ void TLinkServerCore::Routes(httplib::Server& http) {
         if (req.path == "/linkserver") res.set_content(ErrorAnswer(kErrorServer), kXmlType);
       });
 
-  http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+  // Counted before the answer goes out: the logger runs only after the
+  // client may already have read it.
+  http.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
     ++requests_;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
     LogRequest(req, res);
   });
 }
