@@ -160,7 +160,10 @@ TEST_F(AgentBackups, FailuresAreShownToTheUserAndLoggedWhenSilent) {
   // The archive folder's place is taken by a file (once the install
   // backup's worker has stopped writing into it).
   Ctrl();
-  ASSERT_TRUE(PumpUntil([] { return TThreadRegistry::Count(TSafetyBackupThread::kClassName) == 0; }));
+  ASSERT_TRUE(PumpUntil([] {
+    return TConfig::GetSafetyBackupDone() &&
+           TThreadRegistry::Count(TSafetyBackupThread::kClassName) == 0;
+  }));
   const fs::path archive = fs::path(TConfig::ArchivePath()).parent_path();
   fs::create_directories(archive.parent_path());
   fs::remove_all(archive);
