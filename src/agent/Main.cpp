@@ -64,16 +64,6 @@ void Guarded(const char* context, F&& step) {
   }
 }
 
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
-bool FolderExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
-}
-
 std::int64_t MsBetween(const TDateTime& from, const TDateTime& to) {
   return WallClockMs(to) - WallClockMs(from);
 }
@@ -92,7 +82,7 @@ TFavoritesLocation ResolveFavoritesLocation() {
   loc.old = TConfig::GetBrowserLocation();
   loc.resolved = loc.shell;
   if (loc.shell.find("LocalService") != std::string::npos && !loc.old.empty() &&
-      FolderExists(loc.old)) {
+      TFileTools::FolderExists(loc.old)) {
     loc.resolved = loc.old;
   }
   return loc;
@@ -243,9 +233,9 @@ bool TKelvoFrm::UninstallModeMayStart() {
   std::string folder = TConfig::SBPath();
   std::string file = folder + "IEAjaxDoc.html";
   bool haveUrl = false;
-  if (!FolderExists(folder)) {
+  if (!TFileTools::FolderExists(folder)) {
     TLog::Error("InitIEAjaxDoc:IE Ajax directory not found:" + folder);
-  } else if (!FileExists(file)) {
+  } else if (!TFileTools::FileExists(file)) {
     TLog::Error("InitIEAjaxDoc:IE Ajax doc not found:" + file);
   } else {
     haveUrl = true;
@@ -314,7 +304,7 @@ void TKelvoFrm::LogStartupFacts() {
 void TKelvoFrm::ForceInitialPaths() {
   const std::string sbInit = TConfig::SBInitPath();
   const std::string waiting = TConfig::WaitingPagePath();
-  if (!TConfig::IsFirstRunAfterInstall() && FileExists(waiting)) return;
+  if (!TConfig::IsFirstRunAfterInstall() && TFileTools::FileExists(waiting)) return;
   try {
     TConfig::SetInstallDateOnce(Now());
     TFileTools::CreateFolder(sbInit);
@@ -349,7 +339,7 @@ void TKelvoFrm::DeleteObsoleteShortcuts(const std::string& lang) {
                                       lang != "fr" ? "Désinstaller  Kelvo.lnk"
                                                    : "Uninstall  Kelvo.lnk"};
     for (const auto& name : names) {
-      if (FileExists(folder + name)) TFileTools::DeleteFile(folder + name);
+      if (TFileTools::FileExists(folder + name)) TFileTools::DeleteFile(folder + name);
     }
   } catch (const TKFileException& e) {
     TLog::LogException(e, " TKelvoFrm.CreateForm");
@@ -375,7 +365,7 @@ void TKelvoFrm::StartUpNormal() {
   // 6. Seam: open the key-value store (sidebar services).
   TLog::Debug("TConfig.SBInitPath:" + TConfig::SBInitPath());
   TLog::Debug("TConfig.FileExists(" + TConfig::SBInitPath() + "waiting.html" + ":" +
-              BoolText(FileExists(TConfig::WaitingPagePath())));
+              BoolText(TFileTools::FileExists(TConfig::WaitingPagePath())));
   // 7
   ForceInitialPaths();
   TConfig::NormalizeLogLevel();

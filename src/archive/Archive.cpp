@@ -31,11 +31,6 @@ TArchiveMessageSink& Sink() {
   return sink;
 }
 
-bool FolderExists(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_directory(path, ec);
-}
-
 void EnsureArchiveFolder(const std::string& folder) {
   try {
     TFileTools::CreateFolder(folder);
@@ -95,7 +90,7 @@ TArchiveOutcome ArchiveTree(const IFolderPtr& tree, const std::string& favorites
                             const std::string& archiveFolder, bool forced, const TDateTime& now) {
   TLog::Debug("TBookmarksCtrl.Archive");
   TArchiveOutcome outcome;
-  if (!FolderExists(favoritesFolder)) return outcome;
+  if (!TFileTools::FolderExists(favoritesFolder)) return outcome;
   const std::string folder = WithTrailingSlash(archiveFolder);
   EnsureArchiveFolder(folder);
   if (!tree) return outcome;

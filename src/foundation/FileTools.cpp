@@ -307,6 +307,16 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
 // ---------------------------------------------------------------------------
 // Single operations
 
+bool TFileTools::FileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+bool TFileTools::FolderExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
+
 void TFileTools::CreateFolder(const std::string& path) {
   const std::string message = "Error creating directory " + path;
   if (path.empty()) Raise(message, std::make_error_code(std::errc::invalid_argument));

@@ -64,6 +64,10 @@ class TFileTools {
  public:
   TFileTools() = delete;
 
+  // Existence checks that never raise (an unreadable path is "not there").
+  static bool FileExists(const std::string& path);
+  static bool FolderExists(const std::string& path);
+
   // Creates the folder with all missing parents; an existing folder is fine.
   // "Error creating directory " + path.
   static void CreateFolder(const std::string& path);

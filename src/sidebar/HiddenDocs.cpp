@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "foundation/FileTools.h"
 #include "foundation/Config.h"
 #include "foundation/Identification.h"
 #include "foundation/Log.h"
@@ -26,16 +27,6 @@ const char* const kLoadContexts[] = {"TKelvoFrm.InitIEAjaxDoc", "TKelvoFrm.InitK
 std::unique_ptr<THiddenDocuments>& InstanceSlot() {
   static std::unique_ptr<THiddenDocuments> instance;
   return instance;
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
-bool FolderExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
 }
 
 std::string TextArg(const TScriptCall& call, std::size_t i) {
@@ -159,11 +150,11 @@ bool THiddenDocuments::Load(TKind kind, const std::string& folder,
   TDoc& doc = docs_[kind];
   if (doc.started) return true;
   const std::string file = DocumentPath(kind);
-  if (!FolderExists(folder)) {
+  if (!TFileTools::FolderExists(folder)) {
     TLog::Error(folderMissing + folder);
     return false;
   }
-  if (!FileExists(file)) {
+  if (!TFileTools::FileExists(file)) {
     TLog::Error(fileMissing + file);
     return false;
   }

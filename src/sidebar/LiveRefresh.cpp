@@ -7,6 +7,7 @@
 #include <random>
 #include <system_error>
 
+#include "foundation/FileTools.h"
 #include "foundation/Config.h"
 #include "foundation/Log.h"
 #include "sidebar/ZipExtract.h"
@@ -21,16 +22,6 @@ constexpr const char* kDeletingContext = "UpdateSidebarFromPackage error deletin
 std::unique_ptr<TLiveRefresh>& InstanceSlot() {
   static std::unique_ptr<TLiveRefresh> instance;
   return instance;
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
-bool FolderExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
 }
 
 // Reads the first line; false when the file cannot be read at all.
@@ -101,7 +92,7 @@ int TLiveRefresh::ReadVersionFile(const std::string& path) {
 int TLiveRefresh::GetCurrentSBVersion() {
   const std::string code = TConfig::SBPath();
   if (code.find(kDeveloperCheckoutMarker) != std::string::npos) return kDeveloperVersion;
-  if (!FileExists(code + "sidebar.html") || !FileExists(code + "version.txt")) return -1;
+  if (!TFileTools::FileExists(code + "sidebar.html") || !TFileTools::FileExists(code + "version.txt")) return -1;
   std::string line;
   if (!ReadFirstLine(code + "version.txt", line)) {
     TLog::Info("TLiveRefresh.GetCurrentSBVersion:error accessing version.txt");
@@ -111,7 +102,7 @@ int TLiveRefresh::GetCurrentSBVersion() {
 }
 
 int TLiveRefresh::GetPackageSBVersion() {
-  if (!FileExists(PackagePath()) || !FileExists(PackageVersionPath())) return -1;
+  if (!TFileTools::FileExists(PackagePath()) || !TFileTools::FileExists(PackageVersionPath())) return -1;
   return ReadVersionFile(PackageVersionPath());
 }
 
@@ -151,7 +142,7 @@ void TLiveRefresh::UpdateSidebarFromPackage() {
   // 1
   const std::string package = PackagePath();
   TLog::Debug("UpdateSidebarFromPackage:" + package);
-  if (!FileExists(package)) {
+  if (!TFileTools::FileExists(package)) {
     TLog::Error("Zip file does not exist:" + package);
     FinishRefresh(false);
     return;
@@ -160,7 +151,7 @@ void TLiveRefresh::UpdateSidebarFromPackage() {
   const std::string code = base + "sidebar/";
   // 2: the old code goes out of the way whole; when it cannot be moved
   // (a locked folder) its files are deleted and the package lands on top.
-  if (FolderExists(base + "sidebar")) {
+  if (TFileTools::FolderExists(base + "sidebar")) {
     try {
       MoveOldCodeAway(base);
     } catch (const std::exception& e) {
