@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "TestHome.h"
+#include "TestLoop.h"
 #include "agent/ConnectStep.h"
 #include "archive/Archive.h"
 #include "archive/SafetyBackupThread.h"
@@ -34,16 +35,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::PumpUntil;
 using test::ReadFileText;
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
 
 class AgentBackups : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "TestHome.h"
+#include "TestLoop.h"
 #include "agent/Messages.h"
 #include "foundation/Config.h"
 #include "foundation/HandlerList.h"
@@ -26,19 +27,11 @@ namespace kelvo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::PumpUntil;
 using test::ReadFileText;
 using test::TTestHome;
 
 constexpr const char* kKey = "Software\\Kelvo";
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
 
 class MainForm : public ::testing::Test {
  protected:

@@ -9,28 +9,15 @@
 #include <utility>
 #include <vector>
 
+#include "TestLoop.h"
 #include "platform/Window.h"
 
 namespace kelvo {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Pumps until the condition holds or the deadline passes.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
-
-// Pumps for a while to show that nothing more arrives.
-void PumpFor(std::chrono::milliseconds span) {
-  auto deadline = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < deadline) PumpMessages(10);
-}
+using test::PumpUntil;
+using test::PumpFor;
 
 // A window that records every message; destroyed with the test.
 class TRecorder {

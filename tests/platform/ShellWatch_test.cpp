@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestHome.h"
+#include "TestLoop.h"
 #include "platform/Window.h"
 
 namespace kelvo {
@@ -19,24 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::PumpUntil;
+using test::PumpFor;
 
 constexpr std::uint32_t kAllEvents = SHCNE_CREATE | SHCNE_MKDIR | SHCNE_DELETE | SHCNE_RMDIR |
                                      SHCNE_RENAMEITEM | SHCNE_RENAMEFOLDER | SHCNE_UPDATEITEM |
                                      SHCNE_UPDATEDIR;
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
-
-void PumpFor(std::chrono::milliseconds span) {
-  auto deadline = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < deadline) PumpMessages(10);
-}
 
 std::string Describe(const TShellEvent& e) {
   std::string text = "0x" + [&] {

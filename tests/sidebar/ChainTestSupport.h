@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "TestHome.h"
+#include "TestLoop.h"
 #include "foundation/Config.h"
 #include "foundation/HandlerList.h"
 #include "foundation/Log.h"
@@ -45,15 +46,6 @@ inline void MakeZip(const std::string& path, const TZipEntries& entries) {
 }
 
 // Delivers messages until the condition holds or the deadline passes.
-inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
 
 class ChainTest : public ::testing::Test {
  protected:

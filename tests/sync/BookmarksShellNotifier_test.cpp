@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TestHome.h"
+#include "TestLoop.h"
 #include "foundation/Config.h"
 #include "foundation/HandlerList.h"
 #include "foundation/Log.h"
@@ -25,20 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
-
-void PumpFor(std::chrono::milliseconds span) {
-  auto deadline = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < deadline) PumpMessages(10);
-}
+using test::PumpUntil;
+using test::PumpFor;
 
 using TBatch = std::vector<std::string>;  // the records' texts
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestHome.h"
+#include "TestLoop.h"
 #include "foundation/Log.h"
 #include "platform/Window.h"
 
@@ -20,20 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    PumpMessages(20);
-  }
-  return true;
-}
-
-void PumpFor(std::chrono::milliseconds span) {
-  auto deadline = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < deadline) PumpMessages(10);
-}
+using test::PumpUntil;
+using test::PumpFor;
 
 struct TCall {
   std::uint32_t event;
